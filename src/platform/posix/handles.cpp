@@ -1,0 +1,95 @@
+#include "platform/posix/handles.h"
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace kavex::posix {
+
+namespace {
+
+constexpr std::size_t kMaxHandles = 4096;
+
+std::mutex& TableMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::vector<std::shared_ptr<KernelObject>>& Table() {
+    static std::vector<std::shared_ptr<KernelObject>> table;
+    return table;
+}
+
+HANDLE HandleFromSlot(std::size_t slot) {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>((slot + 1) * 4));
+}
+
+// The table slot of a handle value, or kMaxHandles when it names none.
+std::size_t SlotFromHandle(HANDLE handle) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value == 0 || value % 4 != 0 || value / 4 > kMaxHandles) return kMaxHandles;
+    return static_cast<std::size_t>(value / 4 - 1);
+}
+
+}  // namespace
+
+BOOL KernelObject::Read(void*, DWORD, DWORD*) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
+BOOL KernelObject::Write(const void*, DWORD, DWORD*) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
+BOOL KernelObject::Flush() {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
+HANDLE InsertObject(std::shared_ptr<KernelObject> object) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    auto& table = Table();
+    for (std::size_t slot = 0; slot < table.size(); ++slot) {
+        if (!table[slot]) {
+            table[slot] = std::move(object);
+            return HandleFromSlot(slot);
+        }
+    }
+    if (table.size() >= kMaxHandles) {
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
+    table.push_back(std::move(object));
+    return HandleFromSlot(table.size() - 1);
+}
+
+std::shared_ptr<KernelObject> LookupObject(HANDLE handle) {
+    const std::size_t slot = SlotFromHandle(handle);
+    std::lock_guard<std::mutex> lock(TableMutex());
+    auto& table = Table();
+    if (slot >= table.size() || !table[slot]) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return table[slot];
+}
+
+bool RemoveObject(HANDLE handle) {
+    const std::size_t slot = SlotFromHandle(handle);
+    std::shared_ptr<KernelObject> removed;
+    {
+        std::lock_guard<std::mutex> lock(TableMutex());
+        auto& table = Table();
+        if (slot >= table.size() || !table[slot]) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        removed = std::move(table[slot]);
+    }
+    // The object's destructor (closing descriptors) runs outside the lock.
+    return true;
+}
+
+}  // namespace kavex::posix

@@ -1,0 +1,160 @@
+// Message texts, local memory, string copy, message box and sleep.
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/posix/errors.h"
+#include "platform/posix/win32_system.h"
+
+namespace {
+
+struct MessageText {
+    DWORD code;
+    const char* text;
+};
+
+// The system's text for every code this layer produces, worded as Windows
+// words it, each ending in a line break as FormatMessage returns it.
+constexpr MessageText kMessages[] = {
+    {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
+    {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+    {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
+    {ERROR_TOO_MANY_OPEN_FILES, "The system cannot open the file.\r\n"},
+    {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+    {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command.\r\n"},
+    {ERROR_NO_MORE_FILES, "There are no more files.\r\n"},
+    {ERROR_WRITE_PROTECT, "The media is write protected.\r\n"},
+    {ERROR_BAD_UNIT, "The system cannot find the device specified.\r\n"},
+    {ERROR_NOT_READY, "The device is not ready.\r\n"},
+    {ERROR_CRC, "Data error (cyclic redundancy check).\r\n"},
+    {ERROR_WRITE_FAULT, "The system cannot write to the specified device.\r\n"},
+    {ERROR_READ_FAULT, "The system cannot read from the specified device.\r\n"},
+    {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
+    {ERROR_SHARING_VIOLATION,
+     "The process cannot access the file because it is being used by another process.\r\n"},
+    {ERROR_LOCK_VIOLATION,
+     "The process cannot access the file because another process has locked a portion of the "
+     "file.\r\n"},
+    {ERROR_HANDLE_EOF, "Reached the end of the file.\r\n"},
+    {ERROR_NOT_SUPPORTED, "The request is not supported.\r\n"},
+    {ERROR_FILE_EXISTS, "The file exists.\r\n"},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+    {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
+    {ERROR_CALL_NOT_IMPLEMENTED, "This function is not supported on this system.\r\n"},
+    {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired.\r\n"},
+    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {ERROR_NEGATIVE_SEEK,
+     "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
+    {ERROR_DIR_NOT_EMPTY, "The directory is not empty.\r\n"},
+    {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists.\r\n"},
+    {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long.\r\n"},
+    {ERROR_MR_MID_NOT_FOUND,
+     "The system cannot find message text for message number 0x%1 in the message file for "
+     "%2.\r\n"},
+    {ERROR_OPERATION_ABORTED,
+     "The I/O operation has been aborted because of either a thread exit or an application "
+     "request.\r\n"},
+    {ERROR_IO_PENDING, "Overlapped I/O operation is in progress.\r\n"},
+    {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
+    {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error.\r\n"},
+    {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
+    {ERROR_INVALID_USER_BUFFER,
+     "The supplied user buffer is not valid for the requested operation.\r\n"},
+};
+
+const char* FindMessage(DWORD code) {
+    for (const MessageText& message : kMessages) {
+        if (message.code == code) return message.text;
+    }
+    return nullptr;
+}
+
+// Message box texts are in the system's ANSI code page (GBK); a POSIX terminal
+// wants UTF-8. Text that does not convert is shown as it is.
+std::string AnsiToUtf8(const char* text) {
+    std::string input(text ? text : "");
+    iconv_t converter = iconv_open("UTF-8", "GBK");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return input;
+    std::string output(input.size() * 3 + 1, '\0');
+    char* in = input.data();
+    size_t inLeft = input.size();
+    char* out = output.data();
+    size_t outLeft = output.size();
+    const size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1)) return input;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+}  // namespace
+
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD /*dwLanguageId*/,
+                     LPSTR lpBuffer, DWORD nSize, va_list* /*Arguments*/) {
+    (void)lpSource;
+    if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || lpBuffer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const char* text = FindMessage(dwMessageId);
+    if (text == nullptr) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    const size_t length = std::strlen(text);
+    if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+        // lpBuffer is really a char** that receives a LocalAlloc'd buffer.
+        const size_t capacity = length + 1 > nSize ? length + 1 : nSize;
+        char* allocated = static_cast<char*>(std::calloc(capacity, 1));
+        if (allocated == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return 0;
+        }
+        std::memcpy(allocated, text, length);
+        *reinterpret_cast<char**>(lpBuffer) = allocated;
+        return static_cast<DWORD>(length);
+    }
+    if (length + 1 > nSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpBuffer, text, length + 1);
+    return static_cast<DWORD>(length);
+}
+
+HLOCAL LocalFree(HLOCAL hMem) {
+    std::free(hMem);
+    return nullptr;
+}
+
+LPSTR lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength) {
+    if (lpString1 == nullptr || lpString2 == nullptr || iMaxLength <= 0) return lpString1;
+    int i = 0;
+    for (; i < iMaxLength - 1 && lpString2[i] != '\0'; ++i) lpString1[i] = lpString2[i];
+    lpString1[i] = '\0';
+    return lpString1;
+}
+
+int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT /*uType*/) {
+    if (lpCaption != nullptr) {
+        std::fprintf(stderr, "%s: %s\n", AnsiToUtf8(lpCaption).c_str(), AnsiToUtf8(lpText).c_str());
+    } else {
+        std::fprintf(stderr, "%s\n", AnsiToUtf8(lpText).c_str());
+    }
+    return IDOK;
+}
+
+void Sleep(DWORD dwMilliseconds) {
+    timespec remaining{static_cast<time_t>(dwMilliseconds / 1000),
+                       static_cast<long>(dwMilliseconds % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}

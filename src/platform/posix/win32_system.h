@@ -1,0 +1,31 @@
+// Win32 system services: message texts, local memory, string copy, message
+// box and sleep.
+#pragma once
+
+#include <cstdarg>
+
+#include "platform/posix/win32_types.h"
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400u
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
+#define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
+
+#define MB_OK 0x00000000u
+#define MB_ICONHAND 0x00000010u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONINFORMATION 0x00000040u
+#define IDOK 1
+
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
+HLOCAL LocalFree(HLOCAL hMem);
+LPSTR lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+void Sleep(DWORD dwMilliseconds);

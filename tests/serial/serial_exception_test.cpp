@@ -1,0 +1,95 @@
+#include "serial/serial_exception.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+CSerialException* Catch(DWORD code) {
+    try {
+        ThrowSerialException(code);
+    } catch (CSerialException* error) {
+        return error;
+    }
+    return nullptr;
+}
+
+TEST(SerialExceptionTest, CarriesTheCodeOfTheFailedCall) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    CSerialException* error = Catch(0);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->m_dwErrorCode, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(error->m_bAutoDelete);
+    error->Delete();
+
+    SetLastError(ERROR_ACCESS_DENIED);
+    error = Catch(ERROR_CALL_NOT_IMPLEMENTED);  // an explicit code wins
+    EXPECT_EQ(error->m_dwErrorCode, ERROR_CALL_NOT_IMPLEMENTED);
+    error->Delete();
+
+    SetLastError(0);
+    error = Catch(0);
+    EXPECT_EQ(error->m_dwErrorCode, 0u);
+    error->Delete();
+}
+
+TEST(SerialExceptionTest, CanBeCaughtThroughItsBases) {
+    try {
+        ThrowSerialException(ERROR_INVALID_HANDLE);
+    } catch (CException* error) {
+        EXPECT_TRUE(error->IsKindOf(KAVEX_RUNTIME_CLASS(CSerialException)));
+        EXPECT_TRUE(error->IsKindOf(KAVEX_RUNTIME_CLASS(CObject)));
+        EXPECT_STREQ(error->GetRuntimeClass()->m_lpszClassName, "CSerialException");
+        EXPECT_STREQ(error->GetRuntimeClass()->m_pBaseClass->m_lpszClassName, "CException");
+        error->Delete();
+    }
+}
+
+TEST(SerialExceptionTest, ErrorMessageIsTheSystemTextTruncatedToTheBuffer) {
+    CSerialException error(ERROR_ACCESS_DENIED);
+    error.m_bAutoDelete = FALSE;
+    char text[64];
+    UINT help = 7;
+    ASSERT_TRUE(error.GetErrorMessage(text, sizeof text, &help));
+    EXPECT_EQ(help, 0u);
+    EXPECT_STREQ(text, "Access is denied.\r\n");
+    EXPECT_EQ(error.GetErrorMessage(), "Access is denied.\r\n");
+
+    char shortText[7];
+    std::memset(shortText, 'x', sizeof shortText);
+    ASSERT_TRUE(error.GetErrorMessage(shortText, sizeof shortText));
+    EXPECT_STREQ(shortText, "Access");
+}
+
+TEST(SerialExceptionTest, UnknownCodeGivesFalseAndAnEmptyText) {
+    CSerialException error(0x7FFF1234);
+    char text[16] = "unchanged";
+    UINT help = 7;
+    EXPECT_FALSE(error.GetErrorMessage(text, sizeof text, &help));
+    EXPECT_EQ(text[0], '\0');
+    EXPECT_EQ(help, 0u);
+    EXPECT_EQ(error.GetErrorMessage(), "");
+}
+
+TEST(SerialExceptionTest, EveryCodeTheLayerReportsHasAText) {
+    for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER,
+                       ERROR_INSUFFICIENT_BUFFER, ERROR_DEVICE_NOT_CONNECTED, ERROR_IO_DEVICE, ERROR_GEN_FAILURE,
+                       ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION, ERROR_SHARING_VIOLATION}) {
+        EXPECT_NE(CSerialException(code).GetErrorMessage(), "") << code;
+    }
+}
+
+TEST(SerialExceptionTest, ReportErrorShowsTheText) {
+    CSerialException error(ERROR_ACCESS_DENIED);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(error.ReportError(), IDOK);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("Access is denied."), std::string::npos);
+
+    CSerialException unknown(0x7FFF1234);
+    ::testing::internal::CaptureStderr();
+    unknown.ReportError();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("无法获取错误信息"), std::string::npos);
+}
+
+}  // namespace
