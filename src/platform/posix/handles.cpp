@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace kavex::posix {
@@ -10,15 +11,23 @@ namespace {
 
 constexpr std::size_t kMaxHandles = 4096;
 
-std::mutex& TableMutex() {
-    static std::mutex mutex;
-    return mutex;
+// The table is built on first use and never destroyed: the module's port
+// objects, constructed before it, close their handles in their destructors
+// at exit, after every function-local static built later is gone.
+struct HandleTable {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<KernelObject>> slots;
+};
+
+HandleTable& TheTable() {
+    alignas(HandleTable) static unsigned char storage[sizeof(HandleTable)];
+    static HandleTable* const table = ::new (static_cast<void*>(storage)) HandleTable();
+    return *table;
 }
 
-std::vector<std::shared_ptr<KernelObject>>& Table() {
-    static std::vector<std::shared_ptr<KernelObject>> table;
-    return table;
-}
+std::mutex& TableMutex() { return TheTable().mutex; }
+
+std::vector<std::shared_ptr<KernelObject>>& Table() { return TheTable().slots; }
 
 HANDLE HandleFromSlot(std::size_t slot) {
     return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>((slot + 1) * 4));
