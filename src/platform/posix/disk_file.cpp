@@ -1,12 +1,239 @@
 #include "platform/posix/disk_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
 #include "platform/posix/errors.h"
+#include "platform/posix/share_access.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/posix/win32_file.h"
 
 namespace kavex::posix {
 
-std::shared_ptr<KernelObject> OpenDiskFile(const char*, DWORD, DWORD, DWORD, DWORD) {
-    Fail(ERROR_NOT_SUPPORTED);
-    return nullptr;
+namespace {
+
+BOOL FailWithPathError(const char* path) {
+    SetLastError(PathError(path, errno));
+    return FALSE;
+}
+
+// Opens the file as the creation disposition says. *created tells whether
+// this call made it.
+UniqueFd OpenWithDisposition(const char* path, int flags, DWORD disposition, mode_t createMode, bool* created) {
+    *created = false;
+    if (disposition == CREATE_NEW) {
+        UniqueFd fd(open(path, flags | O_CREAT | O_EXCL, createMode));
+        *created = fd.Valid();
+        return fd;
+    }
+    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) return UniqueFd(open(path, flags));
+    // OPEN_ALWAYS and CREATE_ALWAYS: open what is there, else create it; a
+    // file that appears or vanishes in between sends us round again.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        UniqueFd fd(open(path, flags));
+        if (fd.Valid() || errno != ENOENT) return fd;
+        fd = UniqueFd(open(path, flags | O_CREAT | O_EXCL, createMode));
+        if (fd.Valid()) {
+            *created = true;
+            return fd;
+        }
+        if (errno != EEXIST) return fd;
+    }
+    errno = EBUSY;
+    return UniqueFd();
+}
+
+// Empties an existing file for CREATE_ALWAYS or TRUNCATE_EXISTING.
+bool Truncate(const char* path, int fd, bool writable) {
+    if (writable) return ftruncate(fd, 0) == 0;
+    // CREATE_ALWAYS with read access only still empties the file.
+    UniqueFd writer(open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    return writer.Valid() && ftruncate(writer.Get(), 0) == 0;
+}
+
+}  // namespace
+
+DWORD PathError(const char* path, int error) {
+    if (error == ENOENT) {
+        std::string directory(path);
+        const std::size_t slash = directory.find_last_of('/');
+        directory = slash == std::string::npos ? "." : directory.substr(0, slash == 0 ? 1 : slash);
+        struct stat status {};
+        if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return ERROR_PATH_NOT_FOUND;
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return Win32ErrorFromErrno(error);
+}
+
+bool IsReadOnlyMode(unsigned mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD shareMode,
+                                           DWORD creationDisposition, DWORD flagsAndAttributes) {
+    const bool wantsRead = (access & GENERIC_READ) != 0;
+    const bool wantsWrite = (access & GENERIC_WRITE) != 0;
+    if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING ||
+        (creationDisposition == TRUNCATE_EXISTING && !wantsWrite)) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    int flags = O_CLOEXEC | O_NOCTTY;
+    flags |= wantsWrite ? (wantsRead ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
+    const mode_t createMode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+
+    bool created = false;
+    UniqueFd fd = OpenWithDisposition(path, flags, creationDisposition, createMode, &created);
+    if (!fd.Valid()) {
+        if (errno == EEXIST) {
+            Fail(ERROR_FILE_EXISTS);
+        } else {
+            FailWithPathError(path);
+        }
+        return nullptr;
+    }
+    struct stat status {};
+    if (fstat(fd.Get(), &status) != 0) {
+        FailWithErrno();
+        return nullptr;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    // A read-only file can be neither written nor replaced. The permission
+    // bits already stop ordinary users; this stops the superuser too, whom
+    // the system lets write anything.
+    const bool replaces = creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
+    if (!created && (wantsWrite || replaces) && IsReadOnlyMode(status.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (!AcquireShareAccess(fd.Get(), !(flags & O_WRONLY), access, shareMode)) return nullptr;
+    if (!created && replaces && !Truncate(path, fd.Get(), wantsWrite)) {
+        FailWithErrno();
+        return nullptr;
+    }
+    const bool existed = !created && (creationDisposition == OPEN_ALWAYS || creationDisposition == CREATE_ALWAYS);
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return std::make_shared<DiskFile>(fd.Release(), access);
+}
+
+DiskFile::DiskFile(int fd, DWORD access) : fd_(fd), access_(access) {}
+
+DiskFile::~DiskFile() { close(fd_); }
+
+BOOL DiskFile::Read(void* buffer, DWORD count, DWORD* transferred) {
+    *transferred = 0;
+    if (!(access_ & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    auto* bytes = static_cast<char*>(buffer);
+    while (*transferred < count) {
+        const ssize_t n = read(fd_, bytes + *transferred, count - *transferred);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FailWithErrno();
+        if (n == 0) break;  // end of file: success with what came
+        *transferred += static_cast<DWORD>(n);
+    }
+    return TRUE;
+}
+
+BOOL DiskFile::Write(const void* buffer, DWORD count, DWORD* transferred) {
+    *transferred = 0;
+    if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (*transferred < count) {
+        const ssize_t n = write(fd_, bytes + *transferred, count - *transferred);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FailWithErrno();
+        if (n == 0) return Fail(ERROR_DISK_FULL);
+        *transferred += static_cast<DWORD>(n);
+    }
+    return TRUE;
+}
+
+BOOL DiskFile::Flush() {
+    if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    return fsync(fd_) == 0 ? TRUE : FailWithErrno();
+}
+
+DWORD DiskFile::SetPointer(LONG distanceLow, PLONG distanceHigh, DWORD moveMethod) {
+    std::int64_t distance = distanceLow;
+    if (distanceHigh != nullptr) {
+        distance = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh))
+                                              << 32) |
+                                             static_cast<std::uint32_t>(distanceLow));
+    }
+    off_t origin = 0;
+    if (moveMethod == FILE_CURRENT) {
+        origin = lseek(fd_, 0, SEEK_CUR);
+    } else if (moveMethod == FILE_END) {
+        struct stat status {};
+        origin = fstat(fd_, &status) == 0 ? status.st_size : -1;
+    } else if (moveMethod != FILE_BEGIN) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (origin < 0) {
+        FailWithErrno();
+        return INVALID_SET_FILE_POINTER;
+    }
+    const std::int64_t target = origin + distance;
+    if (target < 0) {
+        Fail(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh == nullptr && target > 0xFFFFFFFELL) {
+        // The position would not fit the 32-bit result.
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lseek(fd_, static_cast<off_t>(target), SEEK_SET) < 0) {
+        FailWithErrno();
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(target) >> 32);
+    SetLastError(NO_ERROR);
+    return static_cast<DWORD>(static_cast<std::uint64_t>(target) & 0xFFFFFFFFu);
+}
+
+BOOL DiskFile::SetEnd() {
+    if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    const off_t position = lseek(fd_, 0, SEEK_CUR);
+    if (position < 0 || ftruncate(fd_, position) != 0) return FailWithErrno();
+    return TRUE;
+}
+
+DWORD DiskFile::Size(LPDWORD sizeHigh) {
+    struct stat status {};
+    if (fstat(fd_, &status) != 0) {
+        FailWithErrno();
+        return INVALID_FILE_SIZE;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(NO_ERROR);
+    return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
 }  // namespace kavex::posix
+
+using kavex::posix::DiskFile;
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+    auto file = kavex::posix::LookupObjectAs<DiskFile>(hFile, ERROR_INVALID_FUNCTION);
+    if (!file) return INVALID_SET_FILE_POINTER;
+    return file->SetPointer(lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
+}
+
+BOOL SetEndOfFile(HANDLE hFile) {
+    auto file = kavex::posix::LookupObjectAs<DiskFile>(hFile, ERROR_INVALID_FUNCTION);
+    return file ? file->SetEnd() : FALSE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    auto file = kavex::posix::LookupObjectAs<DiskFile>(hFile, ERROR_INVALID_FUNCTION);
+    return file ? file->Size(lpFileSizeHigh) : INVALID_FILE_SIZE;
+}
