@@ -1,0 +1,117 @@
+// kavexctl config, run as the people who install readers run it.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "config/port_config.h"
+#include "support/config_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int exitCode;
+    std::string out;
+};
+
+class KavexctlConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tool_ = fs::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "kavexctl";
+        if (!fs::exists(tool_)) GTEST_SKIP() << "kavexctl is not built";
+        file_ = directory.ConfigPath();
+    }
+
+    // Runs kavexctl with `arguments` (stderr joins stdout).
+    ToolRun Kavexctl(const std::string& arguments) const {
+        const std::string command = "'" + tool_.string() + "' " + arguments + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return {-1, ""};
+        std::string out;
+        std::array<char, 512> chunk;
+        size_t n;
+        while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) out.append(chunk.data(), n);
+        const int status = pclose(pipe);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    }
+
+    kavex::test::ConfigDirectory directory;
+    fs::path tool_;
+    std::string file_;
+};
+
+TEST_F(KavexctlConfigTest, SetWritesAFileTheLibraryLoads) {
+    const ToolRun set = Kavexctl("config set --file '" + file_ + "' PrimaryPort=3 FurtherPorts=4,0,7,0 Text0=网吧");
+    ASSERT_EQ(set.exitCode, 0) << set.out;
+    CPortConfig config;
+    EXPECT_EQ(config.GetPrimaryPort(), 3);
+    EXPECT_EQ(config.GetFurtherPort(1), 4);
+    EXPECT_EQ(config.GetFurtherPort(3), 7);
+    EXPECT_STREQ(config.m_pRecord->Text0, "\xCD\xF8\xB0\xC9");  // GBK
+    EXPECT_EQ(config.GetNumber88(), 5000);                      // defaults for the rest
+
+    const ToolRun show = Kavexctl("config show --json --file '" + file_ + "'");
+    ASSERT_EQ(show.exitCode, 0) << show.out;
+    EXPECT_NE(show.out.find("\"PrimaryPort\": 3,"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"FurtherPorts\": [4, 0, 7, 0],"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"Text0\": \"网吧\","), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("\"Number117\": 1001,"), std::string::npos) << show.out;
+}
+
+TEST_F(KavexctlConfigTest, BadRequestsLeaveTheFileUntouched) {
+    ASSERT_EQ(Kavexctl("config init --file '" + file_ + "'").exitCode, 0);
+    const std::string before = directory.ReadConfigBytes();
+    const std::string refused[] = {"PrimaryPort=256", "PrimaryPort=0",     "Byte187=21",     "FurtherPorts=1,2,3",
+                                   "Nonsense=1",      "Number88=12x",      "Checksum=1",     "Text288=" + std::string(20, 'a'),
+                                   "Short332=40000",  "PrimaryPort=2 Bad=1"};
+    for (const std::string& assignment : refused) {
+        const ToolRun run = Kavexctl("config set --file '" + file_ + "' " + assignment);
+        EXPECT_EQ(run.exitCode, 2) << assignment << ": " << run.out;
+        EXPECT_FALSE(run.out.empty());
+        EXPECT_EQ(directory.ReadConfigBytes(), before) << assignment;
+    }
+    EXPECT_EQ(Kavexctl("config set --file '" + file_ + "'").exitCode, 2);
+    EXPECT_EQ(Kavexctl("config show").exitCode, 2);
+}
+
+TEST_F(KavexctlConfigTest, ShowExplainsWhyAFileIsInvalid) {
+    ToolRun run = Kavexctl("config show --file '" + file_ + "'");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("no such file"), std::string::npos) << run.out;
+
+    directory.WriteConfigBytes(std::string(100, 'x'));
+    run = Kavexctl("config show --file '" + file_ + "'");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("100 bytes long"), std::string::npos) << run.out;
+    // set refuses to overwrite a damaged file.
+    EXPECT_EQ(Kavexctl("config set --file '" + file_ + "' PrimaryPort=2").exitCode, 1);
+    EXPECT_EQ(directory.ReadConfigBytes(), std::string(100, 'x'));
+
+    kavex::test::WritePortConfig(directory, 2, {0, 0, 0, 0});
+    std::string bytes = directory.ReadConfigBytes();
+    bytes[5000] = static_cast<char>(bytes[5000] ^ 0x10);
+    directory.WriteConfigBytes(bytes);
+    run = Kavexctl("config show --file '" + file_ + "'");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("CRC-32 does not match"), std::string::npos) << run.out;
+}
+
+TEST_F(KavexctlConfigTest, ReadOnlyFileIsReportedAndKept) {
+    kavex::test::WritePortConfig(directory, 2, {0, 0, 0, 0});
+    ASSERT_TRUE(SetFileAttributesA(file_.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string before = directory.ReadConfigBytes();
+    const ToolRun run = Kavexctl("config set --file '" + file_ + "' PrimaryPort=5");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("denied"), std::string::npos) << run.out;
+    EXPECT_EQ(directory.ReadConfigBytes(), before);
+    EXPECT_EQ(Kavexctl("config show --file '" + file_ + "'").exitCode, 0);
+}
+
+}  // namespace
+#endif
