@@ -1,12 +1,154 @@
+// kavexctl ports: the COM ports of this machine, the device behind each and
+// whether it can be opened now.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "kavexctl/commands.h"
+#include "kavexctl/port_probe.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/posix/devices.h"
+#endif
 
 namespace kavexctl {
 
-int RunPorts(int, char**) {
-    std::fprintf(stderr, "kavexctl ports: not available in this build\n");
-    return kExitUnavailable;
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: kavexctl ports [--all]\n"
+                 "\n"
+                 "Lists COM1 to COM255 as the library finds them and whether each can be opened now.\n"
+#ifndef _WIN32
+                 "On Linux COMn is $KAVEX_PREFIX/dosdevices/comn when that link exists, else\n"
+                 "/dev/ttyS(n-1); USB adapters (/dev/ttyUSB*, /dev/ttyACM*) get a COM name from such a\n"
+                 "link. --all also shows /dev/ttyS ports with no hardware behind them.\n"
+#endif
+    );
+}
+
+#ifdef _WIN32
+
+int ListPorts(bool) {
+    int found = 0;
+    for (int n = 1; n <= 255; ++n) {
+        const PortProbe probe = ProbePort(n);
+        if (probe.state == PortState::kMissing) continue;
+        if (found++ == 0) std::printf("%-6s %s\n", "PORT", "STATUS");
+        std::printf("COM%-3d %s%s\n", n, Describe(probe).c_str(), n > 9 ? "  (above COM9: see below)" : "");
+    }
+    if (found == 0) std::printf("No COM ports found.\n");
+    std::printf("\nA host names COM1 to COM9 only (the fourth character of the name counts).\n");
+    return kExitOk;
+}
+
+#else
+
+namespace fs = std::filesystem;
+
+std::string Canonical(const std::string& path) {
+    std::error_code error;
+    const fs::path resolved = fs::canonical(path, error);
+    return error ? path : resolved.string();
+}
+
+// /dev/ttyUSB* and /dev/ttyACM*, sorted.
+std::vector<std::string> UsbDevices() {
+    std::vector<std::string> devices;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/dev", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) devices.push_back(entry.path().string());
+    }
+    std::sort(devices.begin(), devices.end());
+    return devices;
+}
+
+int ListPorts(bool all) {
+    const std::string prefix = kavex::posix::KavexPrefix();
+    std::vector<std::string> reached;  // devices that have a COM name
+    std::vector<int> freeNames;         // COM1..COM9 with no device that works
+    int shown = 0, hidden = 0;
+    for (int n = 1; n <= 255; ++n) {
+        const std::string path = kavex::posix::ComDevicePath(n);
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0) {
+            if (n <= 9) freeNames.push_back(n);
+            continue;
+        }
+        const PortProbe probe = ProbePort(n);
+        if (!probe.mapped && probe.state == PortState::kNoHardware) {
+            if (n <= 9) freeNames.push_back(n);
+            if (!all) {
+                ++hidden;
+                continue;
+            }
+        }
+        reached.push_back(Canonical(path));
+        if (shown++ == 0) std::printf("%-6s %-34s %s\n", "PORT", "DEVICE", "STATUS");
+        std::string device = probe.device + (probe.mapped ? " (link)" : "");
+        std::string status = Describe(probe);
+        if (n > 9) status += "; above COM9, a host cannot name it";
+        std::printf("COM%-3d %-34s %s\n", n, device.c_str(), status.c_str());
+    }
+    if (shown == 0) std::printf("No COM ports found.\n");
+    if (hidden > 0) {
+        std::printf("(%d /dev/ttyS port%s with no hardware behind %s not shown; --all shows them)\n", hidden,
+                    hidden == 1 ? "" : "s", hidden == 1 ? "it" : "them");
+    }
+
+    std::vector<std::string> unnamed;
+    for (const std::string& device : UsbDevices()) {
+        if (std::find(reached.begin(), reached.end(), Canonical(device)) == reached.end()) unnamed.push_back(device);
+    }
+    if (!unnamed.empty()) {
+        const std::string directory = prefix + "/dosdevices";
+        const bool writable = access(directory.c_str(), W_OK) == 0 || access(prefix.c_str(), W_OK) == 0;
+        const std::string sudo = writable ? "" : "sudo ";
+        std::printf("\nDevices without a COM name (a host cannot open them yet):\n");
+        size_t next = 0;
+        for (const std::string& device : unnamed) {
+            const PortProbe probe = ProbeDevice(device);
+            std::printf("  %-30s %s\n", device.c_str(), Describe(probe).c_str());
+            const int n = next < freeNames.size() ? freeNames[next++] : 9;
+            std::printf("    give it a COM name:  %smkdir -p %s && %sln -sfn %s %s/com%d\n", sudo.c_str(),
+                        directory.c_str(), sudo.c_str(), device.c_str(), directory.c_str(), n);
+        }
+    }
+    std::printf("\nKAVEX_PREFIX is %s. A host names COM1 to COM9 only (the fourth character of the name\n"
+                "counts: COM10 is COM1); map any device to one of them with a link in %s/dosdevices.\n",
+                prefix.c_str(), prefix.c_str());
+    return kExitOk;
+}
+
+#endif
+
+}  // namespace
+
+int RunPorts(int argc, char** argv) {
+    bool all = false;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage(stdout);
+            return kExitOk;
+        }
+        if (std::strcmp(argv[i], "--all") == 0) {
+            all = true;
+            continue;
+        }
+        std::fprintf(stderr, "kavexctl ports: unknown argument '%s'\n\n", argv[i]);
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    return ListPorts(all);
 }
 
 }  // namespace kavexctl

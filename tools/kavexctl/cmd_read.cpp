@@ -1,12 +1,156 @@
+// kavexctl read: print the card codes a reader sends, through the library's
+// extended port (OpenComEx, GetCardCodeEx, CloseComEx).
+//
+// GetCardCodeEx waits, without a time-out, until the requested digits have
+// come. Ctrl-C is therefore handled on a watcher thread (see signals.h) that
+// calls CloseComEx while the main thread waits inside GetCardCodeEx; the
+// library ends that wait, returning 0, as soon as the extended port is no
+// longer open. This is the one place where kavexctl calls the library from
+// a second thread while the first is inside it; every other call is
+// serialized by `libraryLock`, and the library keeps a port handle valid
+// for a read in progress while another thread closes it.
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 
 #include "kavexctl/commands.h"
+#include "kavexctl/library.h"
+#include "kavexctl/port_names.h"
+#include "kavexctl/port_probe.h"
+#include "kavexctl/signals.h"
 
 namespace kavexctl {
 
-int RunRead(int, char**) {
-    std::fprintf(stderr, "kavexctl read: not available in this build\n");
-    return kExitUnavailable;
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: kavexctl read COMn [--length N] [--count K]\n"
+                 "\n"
+                 "Opens COMn as the library's extended reader port and prints each card code as it\n"
+                 "arrives, one per line, until Ctrl-C (or K codes).\n"
+                 "\n"
+                 "  --length N  digits per code, 1 to 50 (default 10)\n"
+                 "  --count K   stop after K codes\n"
+                 "\n"
+                 "Only the fourth character of the name counts (COM10 is COM1). Without a reader,\n"
+                 "run 'kavexctl simulate' in another shell. Exit codes: 0 done, 1 the port failed,\n"
+                 "2 bad arguments, 3 library or port not available.\n");
+}
+
+bool ParseCount(const char* text, long low, long high, long* value) {
+    char* end = nullptr;
+    *value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && *value >= low && *value <= high;
+}
+
+// Explains why COMn did not open and picks the exit code.
+int ReportOpenFailure(const char* name, int portNumber) {
+    const PortProbe probe = ProbePort(portNumber);
+    std::string where = probe.device;
+    if (probe.mapped) where += " (dosdevices link)";
+    switch (probe.state) {
+        case PortState::kBusy:
+            std::fprintf(stderr, "kavexctl read: %s (%s) is busy: another program has it open. Close that "
+                                 "program, or choose another port.\n", name, where.c_str());
+            return kExitFailure;
+        case PortState::kNoPermission:
+            std::fprintf(stderr, "kavexctl read: no permission to open %s (%s). Add the user to the dialout "
+                                 "group (sudo usermod -aG dialout $USER, then log in again).\n", name,
+                         where.c_str());
+            return kExitUnavailable;
+        case PortState::kOk:
+            std::fprintf(stderr, "kavexctl read: the library could not set up %s (%s).\n", name, where.c_str());
+            return kExitFailure;
+        default:
+            std::fprintf(stderr, "kavexctl read: cannot open %s (%s): %s.\n'kavexctl ports' lists the ports "
+                                 "of this machine; on Linux map a device with a link in $KAVEX_PREFIX/dosdevices.\n",
+                         name, where.c_str(), Describe(probe).c_str());
+            return kExitUnavailable;
+    }
+}
+
+}  // namespace
+
+int RunRead(int argc, char** argv) {
+    const char* name = nullptr;
+    long length = 10;
+    long count = 0;  // no limit
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(stdout);
+            return kExitOk;
+        } else if (arg == "--length" && i + 1 < argc) {
+            if (!ParseCount(argv[++i], 1, 50, &length)) {
+                std::fprintf(stderr, "kavexctl read: --length takes 1 to 50 digits\n");
+                return kExitUsage;
+            }
+        } else if (arg == "--count" && i + 1 < argc) {
+            if (!ParseCount(argv[++i], 1, 1000000000, &count)) {
+                std::fprintf(stderr, "kavexctl read: --count takes a number of codes, 1 or more\n");
+                return kExitUsage;
+            }
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "kavexctl read: unknown option '%s'\n\n", arg.c_str());
+            PrintUsage(stderr);
+            return kExitUsage;
+        } else if (name == nullptr) {
+            name = argv[i];
+        } else {
+            std::fprintf(stderr, "kavexctl read: one port only ('%s' is extra)\n", argv[i]);
+            return kExitUsage;
+        }
+    }
+    if (name == nullptr) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const int portNumber = PortNumberForHost("read", name);
+    if (portNumber == 0) return kExitUsage;
+
+    KavexLibrary library;
+    if (!library.LoadFor("read", {"OpenComEx", "GetCardCodeEx", "CloseComEx"})) return kExitUnavailable;
+    const KavexFunctions& kavex = library.Functions();
+
+    std::mutex libraryLock;
+    bool open = false;
+    StopSignals signals([&] {
+        std::lock_guard<std::mutex> lock(libraryLock);
+        if (open) kavex.CloseComEx();
+        open = false;
+    });
+
+    {
+        std::lock_guard<std::mutex> lock(libraryLock);
+        if (signals.Stopped()) return kExitOk;
+        if (kavex.OpenComEx(name, 0) != 1) return ReportOpenFailure(name, portNumber);
+        open = true;
+    }
+    std::fprintf(stderr, "Reading %ld-digit codes from COM%d; Ctrl-C stops.\n", length, portNumber);
+
+    int result = kExitOk;
+    char code[51 + 1];
+    for (long read = 0; count == 0 || read < count; ++read) {
+        const int got = kavex.GetCardCodeEx(code, static_cast<int>(length));
+        if (signals.Stopped()) break;
+        if (got != length) {
+            std::fprintf(stderr, "kavexctl read: COM%d stopped answering (reader unplugged?)\n", portNumber);
+            result = kExitFailure;
+            break;
+        }
+        std::printf("%s\n", code);
+        std::fflush(stdout);
+    }
+
+    std::lock_guard<std::mutex> lock(libraryLock);
+    if (open && kavex.CloseComEx() != 1) {
+        std::fprintf(stderr, "kavexctl read: COM%d did not close cleanly\n", portNumber);
+        if (result == kExitOk) result = kExitFailure;
+    }
+    open = false;
+    return result;
 }
 
 }  // namespace kavexctl

@@ -1,12 +1,197 @@
+// kavexctl simulate: play a card reader on a pseudo-terminal, so that a host
+// program can be tried without a reader.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "kavexctl/commands.h"
+
+#ifdef _WIN32
 
 namespace kavexctl {
 
 int RunSimulate(int, char**) {
-    std::fprintf(stderr, "kavexctl simulate: not available in this build\n");
+    std::fprintf(stderr,
+                 "kavexctl simulate: needs Linux pseudo-terminals; on Windows use a virtual COM port pair "
+                 "(e.g. com0com) and send the codes from its other end.\n");
     return kExitUnavailable;
 }
 
 }  // namespace kavexctl
+
+#else
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "kavexctl/port_names.h"
+#include "kavexctl/signals.h"
+#include "kavexctl/simulated_reader.h"
+
+namespace kavexctl {
+
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: kavexctl simulate [--port COMn] [--gap MS] [CODE...]\n"
+                 "\n"
+                 "Plays a card reader: creates a pseudo-terminal, maps it as COMn (default COM1) under\n"
+                 "$KAVEX_PREFIX (a new private directory when KAVEX_PREFIX is not set) and sends each\n"
+                 "card code framed as a reader frames it (0x02, digits, CR LF) at 1200 baud.\n"
+                 "\n"
+                 "  CODE...     codes of 1 to 50 digits; they are sent once a host has opened the port,\n"
+                 "              MS milliseconds apart (--gap, default 1000), then the reader stays until\n"
+                 "              Ctrl-C. Without codes, each line typed on standard input is sent.\n"
+                 "\n"
+                 "example:  kavexctl simulate --port COM2 0123456789\n"
+                 "          (other shell) export KAVEX_PREFIX=...; kavexctl read COM2\n");
+}
+
+// Waits up to `ms` for the stop signal; true when it came.
+bool WaitForStop(const StopSignals& signals, int ms) {
+    pollfd entry{signals.WakeDescriptor(), POLLIN, 0};
+    return poll(&entry, 1, ms) > 0 || signals.Stopped();
+}
+
+// Sends the codes given as arguments once a host has opened the port.
+void SendArguments(SimulatedReader& reader, const std::vector<std::string>& codes, int gapMs,
+                   const StopSignals& signals, const std::atomic<bool>& stop, const char* portName) {
+    std::printf("Waiting for a host to open %s ...\n", portName);
+    std::fflush(stdout);
+    while (!reader.HostHasOpened()) {
+        if (WaitForStop(signals, 50)) return;
+    }
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (i > 0 && WaitForStop(signals, gapMs)) return;
+        if (!reader.Send(codes[i], &stop)) return;
+        std::printf("sent %s\n", codes[i].c_str());
+        std::fflush(stdout);
+    }
+    std::printf("All codes sent; Ctrl-C ends the simulated reader.\n");
+    std::fflush(stdout);
+    while (!WaitForStop(signals, 1000)) {
+    }
+}
+
+// Sends each line of standard input as a code.
+void SendLines(SimulatedReader& reader, const StopSignals& signals, const std::atomic<bool>& stop) {
+    std::printf("Type a card code and press Enter to send it; Ctrl-D or Ctrl-C ends.\n");
+    std::fflush(stdout);
+    std::string line;
+    for (;;) {
+        pollfd entries[2] = {{STDIN_FILENO, POLLIN, 0}, {signals.WakeDescriptor(), POLLIN, 0}};
+        if (poll(entries, 2, -1) < 0 && errno != EINTR) return;
+        if (signals.Stopped() || entries[1].revents != 0) return;
+        if (entries[0].revents == 0) continue;
+        char chunk[256];
+        const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) return;  // end of input
+        line.append(chunk, static_cast<size_t>(n));
+        if (line.size() > 4096 && line.find('\n') == std::string::npos) line.clear();  // not a code
+        for (size_t end; (end = line.find('\n')) != std::string::npos; line.erase(0, end + 1)) {
+            std::string code = line.substr(0, end);
+            while (!code.empty() && (code.back() == '\r' || code.back() == ' ' || code.back() == '\t')) code.pop_back();
+            code.erase(0, code.find_first_not_of(" \t"));
+            if (code.empty()) continue;
+            if (!SimulatedReader::IsValidCode(code)) {
+                std::printf("not sent: a card code is 1 to 50 digits\n");
+            } else if (reader.Send(code, &stop)) {
+                std::printf("sent %s\n", code.c_str());
+            }
+            std::fflush(stdout);
+        }
+    }
+}
+
+}  // namespace
+
+int RunSimulate(int argc, char** argv) {
+    const char* portName = "COM1";
+    int gapMs = 1000;
+    std::vector<std::string> codes;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(stdout);
+            return kExitOk;
+        } else if (arg == "--port" && i + 1 < argc) {
+            portName = argv[++i];
+        } else if (arg == "--gap" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || value < 0 || value > 600000) {
+                std::fprintf(stderr, "kavexctl simulate: --gap takes milliseconds, 0 to 600000\n");
+                return kExitUsage;
+            }
+            gapMs = static_cast<int>(value);
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "kavexctl simulate: unknown option '%s'\n\n", arg.c_str());
+            PrintUsage(stderr);
+            return kExitUsage;
+        } else if (!SimulatedReader::IsValidCode(arg)) {
+            std::fprintf(stderr, "kavexctl simulate: '%s' is not a card code (1 to 50 digits)\n", arg.c_str());
+            return kExitUsage;
+        } else {
+            codes.push_back(arg);
+        }
+    }
+    const int portNumber = PortNumberUpToNine("simulate", portName);
+    if (portNumber == 0) return kExitUsage;
+
+    // A private prefix when the user has none, removed again at the end.
+    std::string prefix;
+    bool privatePrefix = false;
+    if (const char* set = std::getenv("KAVEX_PREFIX"); set != nullptr && *set != '\0') {
+        prefix = set;
+    } else {
+        char pattern[] = "/tmp/kavex-sim-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::fprintf(stderr, "kavexctl simulate: cannot create a directory in /tmp: %s\n", std::strerror(errno));
+            return kExitFailure;
+        }
+        prefix = pattern;
+        privatePrefix = true;
+    }
+
+    std::atomic<bool> stop{false};
+    StopSignals signals([&stop] { stop = true; });
+    int result = kExitOk;
+    try {
+        SimulatedReader reader(prefix, portNumber);
+        std::printf("Simulated card reader on COM%d (%s).\n"
+                    "In the shell of the host program:\n"
+                    "  export KAVEX_PREFIX=%s\n"
+                    "then open COM%d, for example: kavexctl read COM%d\n",
+                    portNumber, reader.DevicePath().c_str(), prefix.c_str(), portNumber, portNumber);
+        std::fflush(stdout);
+        char portLabel[8];
+        std::snprintf(portLabel, sizeof portLabel, "COM%d", portNumber);
+        if (!codes.empty()) {
+            SendArguments(reader, codes, gapMs, signals, stop, portLabel);
+        } else {
+            SendLines(reader, signals, stop);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kavexctl simulate: %s\n", error.what());
+        result = kExitFailure;
+    }
+    if (privatePrefix) {
+        std::error_code ignored;
+        std::filesystem::remove_all(prefix, ignored);
+    }
+    return result;
+}
+
+}  // namespace kavexctl
+
+#endif

@@ -1,0 +1,248 @@
+// kavexctl as a person runs it: the built executable in a child process,
+// loading the built shared library, against a reader the test plays.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "serial/serial_port.h"
+#include "support/fake_reader.h"
+#include "support/reader_timing.h"
+
+using kavex::test::FakeReader;
+using kavex::test::SleepMs;
+using kavex::test::Stopwatch;
+using kavex::test::TestPrefix;
+
+namespace {
+
+// The kavexctl of this build tree: tests/kavex_tests -> tools/kavexctl.
+std::string KavexctlPath() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    const auto path = self.parent_path().parent_path() / "tools" / "kavexctl";
+    return std::filesystem::exists(path, error) ? path.string() : std::string();
+}
+
+// A kavexctl child process with its output on pipes; killed if still running
+// at the end.
+class Kavexctl {
+public:
+    explicit Kavexctl(const std::vector<std::string>& args) {
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+        // Everything the child needs is prepared before fork: the test
+        // process has threads, so the child may only exec.
+        std::string program = KavexctlPath();
+        std::vector<char*> argv;
+        argv.push_back(program.data());
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int devNull = open("/dev/null", O_RDONLY);
+            dup2(devNull, STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            dup2(err[1], STDERR_FILENO);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~Kavexctl() {
+        if (pid_ > 0 && exitCode_ < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
+    }
+    Kavexctl(const Kavexctl&) = delete;
+    Kavexctl& operator=(const Kavexctl&) = delete;
+
+    void Signal(int signal) const { kill(pid_, signal); }
+
+    // The exit code, or -1 when the child did not end within limitMs (it is
+    // then killed).
+    int Wait(int limitMs) {
+        Stopwatch clock;
+        while (exitCode_ < 0) {
+            Drain(20);
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            if (clock.ElapsedMs() > limitMs) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                exitCode_ = 999;
+                return -1;
+            }
+        }
+        Drain(0);
+        return exitCode_;
+    }
+
+    // Waits up to limitMs for standard output to contain `text`.
+    bool WaitForOutput(const std::string& text, int limitMs) {
+        Stopwatch clock;
+        while (out.find(text) == std::string::npos) {
+            if (clock.ElapsedMs() > limitMs) return false;
+            Drain(20);
+        }
+        return true;
+    }
+
+    std::string out, err;
+
+private:
+    void Drain(int waitMs) {
+        pollfd entries[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        if (poll(entries, 2, waitMs) <= 0) return;
+        char chunk[4096];
+        if (entries[0].revents & POLLIN) {
+            const ssize_t n = read(out_, chunk, sizeof chunk);
+            if (n > 0) out.append(chunk, static_cast<size_t>(n));
+        }
+        if (entries[1].revents & POLLIN) {
+            const ssize_t n = read(err_, chunk, sizeof chunk);
+            if (n > 0) err.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+    int exitCode_ = -1;
+};
+
+// The line of `text` that starts with `start`, or "".
+std::string LineWith(const std::string& text, const std::string& start) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.rfind(start, 0) == 0) return line;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return {};
+}
+
+class KavexctlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (KavexctlPath().empty()) GTEST_SKIP() << "kavexctl is not built beside the tests";
+    }
+    // Waits until a host has opened the fake reader's port (the library sets
+    // the line to 1200 baud).
+    static bool WaitForHostOpen(const FakeReader& reader, int limitMs) {
+        for (Stopwatch clock; clock.ElapsedMs() < limitMs; SleepMs(10)) {
+            const termios line = reader.LineSettings();
+            if (cfgetospeed(&line) == B1200) return true;
+        }
+        return false;
+    }
+
+    TestPrefix prefix;  // children inherit its KAVEX_PREFIX
+};
+
+TEST_F(KavexctlTest, DemoReadsEveryCodeAndExitsZero) {
+    Kavexctl demo({"demo"});
+    EXPECT_EQ(demo.Wait(20000), 0) << demo.out << demo.err;
+    for (const char* code : {"0012345678", "4085551234", "9876543210"}) {
+        EXPECT_NE(demo.out.find(code), std::string::npos) << demo.out;
+    }
+    EXPECT_EQ(demo.out.find("NOT the code"), std::string::npos);
+}
+
+TEST_F(KavexctlTest, ReadPrintsCodesAndCtrlCEndsTheWaitPromptly) {
+    FakeReader reader(prefix, 3);
+    reader.Send("\x01\x02");  // noise before the host opens is no code
+    Kavexctl read({"read", "COM3", "--length", "10"});
+    ASSERT_TRUE(WaitForHostOpen(reader, 5000)) << read.err;
+    reader.Send("\x02" "1234567890\r\n\x02" "98765");
+    EXPECT_TRUE(read.WaitForOutput("1234567890\n", 5000)) << read.out << read.err;
+    SleepMs(300);  // now waiting inside GetCardCodeEx for five more digits
+
+    Stopwatch clock;
+    read.Signal(SIGINT);
+    EXPECT_EQ(read.Wait(3000), 0) << read.err;
+    EXPECT_LT(clock.ElapsedMs(), 2000);
+    EXPECT_EQ(read.out, "1234567890\n");
+
+    CSerialPort port;  // released for the next host
+    EXPECT_NO_THROW(port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
+}
+
+TEST_F(KavexctlTest, ReadGetsTheCodesOfSimulate) {
+    Kavexctl simulate({"simulate", "--port", "COM4", "--gap", "100", "5555555555", "6666666666"});
+    ASSERT_TRUE(simulate.WaitForOutput("Waiting for a host", 5000)) << simulate.out << simulate.err;
+    EXPECT_NE(simulate.out.find("export KAVEX_PREFIX=" + prefix.Path()), std::string::npos) << simulate.out;
+
+    Kavexctl read({"read", "COM4", "--count", "2"});
+    EXPECT_EQ(read.Wait(10000), 0) << read.err;
+    EXPECT_EQ(read.out, "5555555555\n6666666666\n");
+
+    ASSERT_TRUE(simulate.WaitForOutput("All codes sent", 5000)) << simulate.out;
+    simulate.Signal(SIGTERM);
+    EXPECT_EQ(simulate.Wait(3000), 0) << simulate.err;
+    EXPECT_FALSE(std::filesystem::exists(prefix.Path() + "/dosdevices/com4"));  // its link is gone
+}
+
+TEST_F(KavexctlTest, BadCommandLinesAndMissingPortsSayWhatToDo) {
+    Kavexctl noPort({"read"});
+    EXPECT_EQ(noPort.Wait(5000), 2);
+    EXPECT_NE(noPort.err.find("usage: kavexctl read"), std::string::npos);
+
+    Kavexctl badLength({"read", "COM1", "--length", "51"});
+    EXPECT_EQ(badLength.Wait(5000), 2);
+
+    prefix.Link(1, prefix.Path() + "/unplugged");
+    Kavexctl missing({"read", "COM1"});
+    EXPECT_EQ(missing.Wait(5000), 3);
+    EXPECT_NE(missing.err.find("kavexctl ports"), std::string::npos) << missing.err;
+
+    // COM11 is COM1 to the library: kavexctl says so and tries COM1.
+    Kavexctl above({"read", "COM11"});
+    EXPECT_EQ(above.Wait(5000), 3);
+    EXPECT_NE(above.err.find("COM11 opens COM1"), std::string::npos) << above.err;
+    EXPECT_NE(above.err.find("port configuration file"), std::string::npos) << above.err;
+
+    Kavexctl badCode({"simulate", "12a4"});
+    EXPECT_EQ(badCode.Wait(5000), 2);
+}
+
+TEST_F(KavexctlTest, PortsShowsMappedPortsAndWhetherTheyCanBeOpened) {
+    FakeReader reader(prefix, 2);
+    prefix.Link(5, prefix.Path() + "/unplugged");
+    {
+        Kavexctl ports({"ports"});
+        EXPECT_EQ(ports.Wait(5000), 0) << ports.err;
+        const std::string com2 = LineWith(ports.out, "COM2 ");
+        EXPECT_NE(com2.find(reader.DevicePath() + " (link)"), std::string::npos) << ports.out;
+        EXPECT_EQ(com2.substr(com2.size() - 3), " ok") << ports.out;
+        EXPECT_NE(LineWith(ports.out, "COM5 ").find("no such device"), std::string::npos) << ports.out;
+    }
+    CSerialPort holder;
+    holder.Open(2, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE);
+    Kavexctl ports({"ports"});
+    EXPECT_EQ(ports.Wait(5000), 0);
+    EXPECT_NE(LineWith(ports.out, "COM2 ").find("busy"), std::string::npos) << ports.out;
+}
+
+}  // namespace
+
+#endif
