@@ -38,12 +38,11 @@ std::string KavexctlPath() {
 // at the end.
 class Kavexctl {
 public:
-    explicit Kavexctl(const std::vector<std::string>& args) {
+    explicit Kavexctl(const std::vector<std::string>& args, std::string program = KavexctlPath()) {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
         // Everything the child needs is prepared before fork: the test
         // process has threads, so the child may only exec.
-        std::string program = KavexctlPath();
         std::vector<char*> argv;
         argv.push_back(program.data());
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -241,6 +240,34 @@ TEST_F(KavexctlTest, PortsShowsMappedPortsAndWhetherTheyCanBeOpened) {
     Kavexctl ports({"ports"});
     EXPECT_EQ(ports.Wait(5000), 0);
     EXPECT_NE(LineWith(ports.out, "COM2 ").find("busy"), std::string::npos) << ports.out;
+}
+
+TEST_F(KavexctlTest, ReadConfigOpensTheReadersOfTheFileBesideTheExecutable) {
+    // An installer's try-out: kavexctl copied beside a host's configuration.
+    namespace fs = std::filesystem;
+    const fs::path built = KavexctlPath();
+    const fs::path host = prefix.Path() + "/host";
+    fs::create_directories(host);
+    fs::copy_file(built, host / "kavexctl");
+    fs::copy_file(built.parent_path().parent_path() / "libkavex.so", host / "libkavex.so");
+    const std::string config = (host / "ipportconfig.ini").string();
+    Kavexctl set({"config", "set", "--file", config, "PrimaryPort=2", "FurtherPorts=3,0,0,0"});
+    ASSERT_EQ(set.Wait(5000), 0) << set.err;
+
+    FakeReader primary(prefix, 2);
+    FakeReader further(prefix, 3);
+    Kavexctl read({"read", "--config", "--count", "2"}, (host / "kavexctl").string());
+    ASSERT_TRUE(WaitForHostOpen(primary, 5000)) << read.err;
+    ASSERT_TRUE(WaitForHostOpen(further, 5000)) << read.err;
+    primary.Send("\x02" "1111122222\r\n");
+    further.Send("\x02" "3333344444\r\n");
+    EXPECT_EQ(read.Wait(5000), 0) << read.err;
+    EXPECT_NE(read.out.find("primary  1111122222\n"), std::string::npos) << read.out;
+    EXPECT_NE(read.out.find("reader 1 3333344444\n"), std::string::npos) << read.out;
+    EXPECT_NE(read.err.find("Primary reader on COM2, reader 1 on COM3"), std::string::npos) << read.err;
+
+    CSerialPort port;  // CloseCom released both readers
+    EXPECT_NO_THROW(port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
 }
 
 }  // namespace

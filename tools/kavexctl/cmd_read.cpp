@@ -15,6 +15,7 @@
 #include <string>
 
 #include "kavexctl/commands.h"
+#include "kavexctl/configured_read.h"
 #include "kavexctl/library.h"
 #include "kavexctl/port_names.h"
 #include "kavexctl/port_probe.h"
@@ -27,12 +28,20 @@ namespace {
 void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "usage: kavexctl read COMn [--length N] [--count K]\n"
+                 "       kavexctl read --config [--count K]\n"
                  "\n"
                  "Opens COMn as the library's extended reader port and prints each card code as it\n"
                  "arrives, one per line, until Ctrl-C (or K codes).\n"
                  "\n"
+                 "With --config it opens the readers as a host program does (OpenCom with no name):\n"
+                 "the library takes the ports from the ipportconfig.ini beside the running executable,\n"
+                 "that is, beside kavexctl itself, else COM1 alone. To try a host's configuration,\n"
+                 "copy kavexctl (and libkavex.so) into the host program's directory. Each code is\n"
+                 "printed with the reader it came from: primary, or further reader 1 to 4.\n"
+                 "\n"
                  "  --length N  digits per code, 1 to 50 (default 10)\n"
                  "  --count K   stop after K codes\n"
+                 "  --config    the readers of the port configuration file\n"
                  "\n"
                  "Only the fourth character of the name counts (COM10 is COM1). Without a reader,\n"
                  "run 'kavexctl simulate' in another shell. Exit codes: 0 done, 1 the port failed,\n"
@@ -77,6 +86,7 @@ int RunRead(int argc, char** argv) {
     const char* name = nullptr;
     long length = 10;
     long count = 0;  // no limit
+    bool configured = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -92,6 +102,8 @@ int RunRead(int argc, char** argv) {
                 std::fprintf(stderr, "kavexctl read: --count takes a number of codes, 1 or more\n");
                 return kExitUsage;
             }
+        } else if (arg == "--config") {
+            configured = true;
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "kavexctl read: unknown option '%s'\n\n", arg.c_str());
             PrintUsage(stderr);
@@ -102,6 +114,14 @@ int RunRead(int argc, char** argv) {
             std::fprintf(stderr, "kavexctl read: one port only ('%s' is extra)\n", argv[i]);
             return kExitUsage;
         }
+    }
+    if (configured) {
+        if (name != nullptr) {
+            std::fprintf(stderr, "kavexctl read: --config takes its ports from the configuration file; "
+                                 "leave out '%s'\n", name);
+            return kExitUsage;
+        }
+        return RunConfiguredRead(count);
     }
     if (name == nullptr) {
         PrintUsage(stderr);

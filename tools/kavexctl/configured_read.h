@@ -1,0 +1,13 @@
+// kavexctl read --config: the readers opened as a host opens them, from the
+// port configuration file beside the running executable.
+#pragma once
+
+namespace kavexctl {
+
+// Opens the readers with OpenCom(NULL), polls the primary reader with
+// GetCardCode and each configured further reader with GetOtherCardCode,
+// and prints each code with the reader it came from, until Ctrl-C or
+// `count` codes (0: no limit). Closes with CloseCom. Returns an exit code.
+int RunConfiguredRead(long count);
+
+}  // namespace kavexctl
