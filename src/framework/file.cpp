@@ -106,13 +106,13 @@ CFile::CFile(HANDLE hFile) : m_hFile(hFile), m_bCloseOnDelete(FALSE) {}
 
 CFile::CFile(LPCSTR fileName, UINT openFlags) : CFile() {
     CFileException error;
-    if (!Open(fileName, openFlags, &error)) {
+    if (!CFile::Open(fileName, openFlags, &error)) {
         ThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName.c_str());
     }
 }
 
 CFile::~CFile() {
-    if (IsOpen() && m_bCloseOnDelete) Abort();
+    if (IsOpen() && m_bCloseOnDelete) CFile::Abort();  // no derived part exists any more
 }
 
 BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
