@@ -248,6 +248,9 @@ TEST_F(GetCardCodeExTest, AClosedPortEndsTheWaitAndKeepsTheDigits) {
 }
 
 TEST_F(GetCardCodeExTest, AReaderUnpluggedWhileWaitingEndsTheCallWithoutLosingDigits) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Wine tier's reader lines cannot be unplugged";
+#endif
     Queue("12345");
     Background unplug([&] {
         for (int waited = 0; reader.Pending() > 0 && waited < kLimitMs; waited += 2) SleepMs(2);

@@ -1,6 +1,9 @@
 #include "serial/serial_exception.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <gmock/gmock.h>
+#endif
 
 #include <cstring>
 
@@ -53,8 +56,15 @@ TEST(SerialExceptionTest, ErrorMessageIsTheSystemTextTruncatedToTheBuffer) {
     UINT help = 7;
     ASSERT_TRUE(error.GetErrorMessage(text, sizeof text, &help));
     EXPECT_EQ(help, 0u);
+#ifdef _WIN32
+    // The system's own text, passed on whole: Windows says "Access is
+    // denied.", Wine "Access denied.".
+    EXPECT_THAT(std::string(text), ::testing::AnyOf("Access is denied.\r\n", "Access denied.\r\n"));
+    EXPECT_EQ(error.GetErrorMessage(), std::string(text));
+#else
     EXPECT_STREQ(text, "Access is denied.\r\n");
     EXPECT_EQ(error.GetErrorMessage(), "Access is denied.\r\n");
+#endif
 
     char shortText[7];
     std::memset(shortText, 'x', sizeof shortText);
@@ -81,6 +91,9 @@ TEST(SerialExceptionTest, EveryCodeTheLayerReportsHasAText) {
 }
 
 TEST(SerialExceptionTest, ReportErrorShowsTheText) {
+#ifdef _WIN32
+    GTEST_SKIP() << "on Windows this is a real message box, which waits for a user";
+#endif
     CSerialException error(ERROR_ACCESS_DENIED);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(error.ReportError(), IDOK);

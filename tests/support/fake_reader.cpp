@@ -1,4 +1,8 @@
+// The POSIX reader line: a pseudo-terminal (the Windows line is in
+// fake_reader_win32.cpp).
 #include "support/fake_reader.h"
+
+#ifndef _WIN32
 
 #include <fcntl.h>
 #include <poll.h>
@@ -102,3 +106,5 @@ void FakeReader::Disconnect() {
 }
 
 }  // namespace kavex::test
+
+#endif  // !_WIN32

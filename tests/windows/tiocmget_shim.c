@@ -1,0 +1,56 @@
+/*
+ * Test-only LD_PRELOAD object for the Wine tier.
+ *
+ * A pseudo-terminal has no modem lines, so TIOCMGET and friends fail on it,
+ * and with them Wine's GetCommModemStatus and everything after it in the
+ * module's open sequence. For pseudo-terminal slaves only, this object
+ * answers as a null-modem line whose partner is ready: TIOCMGET reports
+ * DTR, RTS, DSR and CTS; setting or clearing lines succeeds and changes
+ * nothing. Every other ioctl goes to the C library unchanged.
+ *
+ * Built natively by scripts/test-windows.sh:
+ *   cc -shared -fPIC -O2 -o tiocmget_shim.so tiocmget_shim.c -ldl
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+
+/* Linux's UNIX98 pseudo-terminal slaves use majors 136 to 143. */
+static int IsPseudoTerminalSlave(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return 0;
+    const unsigned int major_number = major(info.st_rdev);
+    return major_number >= 136 && major_number <= 143;
+}
+
+typedef int (*IoctlFn)(int, unsigned long, ...);
+
+int ioctl(int fd, unsigned long request, ...) {
+    static IoctlFn real_ioctl;
+    if (real_ioctl == 0) real_ioctl = (IoctlFn)dlsym(RTLD_NEXT, "ioctl");
+
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+
+    const int result = real_ioctl(fd, request, argument);
+    if (result == 0 || (errno != ENOTTY && errno != EINVAL) || !IsPseudoTerminalSlave(fd)) return result;
+
+    switch (request) {
+        case TIOCMGET:
+            *(int*)argument = TIOCM_DTR | TIOCM_RTS | TIOCM_DSR | TIOCM_CTS;
+            return 0;
+        case TIOCMSET:
+        case TIOCMBIS:
+        case TIOCMBIC:
+            return 0;
+        default:
+            return result;
+    }
+}
