@@ -31,6 +31,7 @@ work=$root/build-wine
 lines=$work/lines
 logs=$work/logs
 shim=$work/tiocmget_shim.so
+close_log=$logs/pty-closes.log   # every pty descriptor Wine closes, in order (the shim)
 
 failures=()
 fail() {
@@ -124,6 +125,8 @@ done
 "$wineserver" -k >/dev/null 2>&1 || true   # a server left over from an interrupted run
 [ -f "$WINEPREFIX/system.reg" ] || echo "   creating the Wine prefix $WINEPREFIX (once, about 10 s)"
 mkdir -p "$WINEPREFIX"
+: >"$close_log"
+export KAVEX_SHIM_CLOSE_LOG=$close_log
 LD_PRELOAD=$shim "$wineserver" -p   # persistent for the run; ended by cleanup
 run_wine wineboot </dev/null >"$logs/wineboot.log" 2>&1 || { cat "$logs/wineboot.log"; exit 1; }
 if ! cmp -s "$work/ports.reg" "$WINEPREFIX/kavex-ports.reg" 2>/dev/null; then
@@ -189,11 +192,26 @@ else module_ok=0; fi
 if [ $module_ok = 1 ] && expect_line "${MODULE[0]}" "CHECKPOINT open" 60 "$transcript"; then
   [ -n "$(holders "$lines/com1")" ] && [ -n "$(holders "$lines/com2")" ] ||
     { module_ok=0; echo "   the open ports are not held by a Wine process"; }
+  echo "# checkpoint open" >>"$close_log"
   echo >&"${MODULE[1]}"
 else module_ok=0; fi
 if [ $module_ok = 1 ] && expect_line "${MODULE[0]}" "CHECKPOINT unloaded" 60 "$transcript"; then
   [ -z "$(holders "$lines/com1")$(holders "$lines/com2")" ] ||
     { module_ok=0; echo "   a port is still held after FreeLibrary"; }
+  # Destruction runs in the reverse order of construction: g_ComPortEx
+  # (COM1, constructed last) is closed before g_ComPort (COM2).
+  extended_dev=$(readlink -f "$lines/com1")
+  primary_dev=$(readlink -f "$lines/com2")
+  echo "# checkpoint unloaded" >>"$close_log"
+  order=$(sed -n '/^# checkpoint open$/,/^# checkpoint unloaded$/p' "$close_log" | awk '!seen[$0]++' |
+    grep -xF -e "$extended_dev" -e "$primary_dev" | tr '\n' ' ')
+  if [ "$order" = "$extended_dev $primary_dev " ]; then
+    echo "   ok: at unload g_ComPortEx (COM1, $extended_dev) closed before g_ComPort (COM2, $primary_dev)"
+    echo "       (the reverse of their construction order)"
+  else
+    module_ok=0
+    echo "   FAILED: ports closed at unload in the order: ${order:-none seen} (expected $extended_dev $primary_dev)"
+  fi
   echo >&"${MODULE[1]}"
 else module_ok=0; fi
 if [ $module_ok = 1 ]; then expect_line "${MODULE[0]}" "PASS" 60 "$transcript" || module_ok=0; fi

@@ -8,17 +8,26 @@
  * DTR, RTS, DSR and CTS; setting or clearing lines succeeds and changes
  * nothing. Every other ioctl goes to the C library unchanged.
  *
+ * With KAVEX_SHIM_CLOSE_LOG naming a file, it also appends the device of
+ * every pseudo-terminal slave descriptor closed ("/dev/pts/N"), so that the
+ * test harness can see in which order ports are closed (at module unload:
+ * the reverse of the port objects' construction order).
+ *
  * Built natively by scripts/test-windows.sh:
  *   cc -shared -fPIC -O2 -o tiocmget_shim.so tiocmget_shim.c -ldl
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 /* Linux's UNIX98 pseudo-terminal slaves use majors 136 to 143. */
 static int IsPseudoTerminalSlave(int fd) {
@@ -53,4 +62,27 @@ int ioctl(int fd, unsigned long request, ...) {
         default:
             return result;
     }
+}
+
+typedef int (*CloseFn)(int);
+
+int close(int fd) {
+    static CloseFn real_close;
+    if (real_close == 0) real_close = (CloseFn)dlsym(RTLD_NEXT, "close");
+
+    const char* log_path = getenv("KAVEX_SHIM_CLOSE_LOG");
+    struct stat info;
+    if (log_path != 0 && IsPseudoTerminalSlave(fd) && fstat(fd, &info) == 0) {
+        const unsigned int index = (major(info.st_rdev) - 136) * 256 + minor(info.st_rdev);
+        char line[32];
+        const int length = snprintf(line, sizeof line, "/dev/pts/%u\n", index);
+        const int saved_errno = errno;
+        const int log = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (log >= 0) {
+            if (write(log, line, (size_t)length) < 0) { /* the log is best effort */ }
+            real_close(log);
+        }
+        errno = saved_errno;
+    }
+    return real_close(fd);
 }
