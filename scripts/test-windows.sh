@@ -281,6 +281,7 @@ for test in "${tests[@]}"; do
   fi
 done
 echo "   kavex_tests.exe: ${#tests[@]} tests, $passed passed, $skipped skipped, $failed failed"
+echo "$passed $failed $skipped" >"$work/summary"
 
 cd "$root"
 if [ ${#failures[@]} -ne 0 ]; then
