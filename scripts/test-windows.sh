@@ -239,6 +239,28 @@ wait "$host_pid" || host_ok=0
 sed 's/^/   /' "$transcript"
 [ $host_ok = 1 ] || fail "host example (see $transcript)"
 
+# -- The host example on the configured readers --------------------------------------
+echo "-- Host example (kavex_host.exe --config 2): primary reader on COM3, further reader 1 on COM4"
+# The configuration is sealed by an independent writer of the file format.
+python3 "$root/tests/windows/make_port_config.py" ipportconfig.ini 3 4 0 0 0
+pty_do flush "$lines/com3"
+pty_do flush "$lines/com4"
+transcript=$logs/host_config.log
+: >"$transcript"
+coproc HOSTCFG { LD_PRELOAD=$shim timeout 120 "$wine" kavex_host.exe --config 2 </dev/null 2>&1; }
+host_pid=$HOSTCFG_PID
+host_ok=1
+if expect_line "${HOSTCFG[0]}" "Reading card codes from the configured readers" 60 "$transcript"; then
+  pty_do write "$lines/com13" $'\x021111122222\r\n'
+  expect_line "${HOSTCFG[0]}" "Primary card code: 1111122222" 30 "$transcript" || host_ok=0
+  pty_do write "$lines/com14" $'\x023333344444\r\n'
+  expect_line "${HOSTCFG[0]}" "Reader 1 card code: 3333344444" 30 "$transcript" || host_ok=0
+else host_ok=0; fi
+wait "$host_pid" || host_ok=0
+rm -f ipportconfig.ini
+sed 's/^/   /' "$transcript"
+[ $host_ok = 1 ] || fail "host example on the configured readers (see $transcript)"
+
 # -- kavex_tests.exe ----------------------------------------------------------------------
 echo "-- kavex_tests.exe under Wine, one process per test"
 # In a directory of its own: the port configuration file of the module lies
