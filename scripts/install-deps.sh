@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build Kavex and run every
 # test tier: compilers, CMake, GoogleTest, the MinGW cross compilers and Wine.
+# With --build-only, just what building the library and kavexctl needs.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,9 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 socat python3
 )
+if [ "${1:-}" = "--build-only" ]; then
+  packages=(build-essential cmake)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
