@@ -1,27 +1,19 @@
 #include "kavexctl/port_names.h"
 
-#include <cctype>
 #include <cstdio>
+
+#include "platform/posix/devices.h"
 
 namespace kavexctl {
 
 namespace {
 
-// n of "COMn" (1 to 255, letters in any case), else 0.
+// n of "COMn" (1 to 255, letters in any case), else 0: the rule by which
+// the platform layer names the devices. A "\\.\COMn" device path is no
+// name for a host: the library would read its fourth character.
 int ComNumber(const char* name) {
-    if (name == nullptr) return 0;
-    for (int i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
-    }
-    const char* digits = name + 3;
-    if (*digits < '1' || *digits > '9') return 0;
-    int number = 0;
-    for (; *digits != '\0'; ++digits) {
-        if (!std::isdigit(static_cast<unsigned char>(*digits))) return 0;
-        number = number * 10 + (*digits - '0');
-        if (number > 255) return 0;
-    }
-    return number;
+    if (kavex::posix::IsDeviceNamespace(name)) return 0;
+    return kavex::posix::ComPortNumberFromName(name);
 }
 
 void UnknownPort(const char* command, const char* name) {
