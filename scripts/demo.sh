@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null; then
   ./scripts/install-deps.sh --build-only
 fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEX_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target kavexctl kavex >/dev/null
 exec ./build/tools/kavexctl demo "$@"

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build Kavex and run every
-# test tier: compilers, CMake, GoogleTest, the MinGW cross compilers and Wine.
+# test tier: compilers, CMake, GoogleTest, the MinGW cross compilers, 64-bit
+# and 32-bit Wine (wine32 is an i386 package: the i386 architecture is added
+# first) and gcc-multilib for the 32-bit TIOCMGET shim.
 # With --build-only, just what building the library and kavexctl needs.
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config git python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 socat python3
+  wine64 wine32:i386 gcc-multilib socat
 )
 if [ "${1:-}" = "--build-only" ]; then
   packages=(build-essential cmake)
@@ -26,5 +28,8 @@ echo "Installing: ${missing[*]}"
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,34 +1,101 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test tier:
-#   tier 1: native build (libkavex.so) and its GoogleTest suites on pseudo-terminals;
-#   tier 2: the Windows builds and their tests under Wine (scripts/test-windows.sh).
-set -euo pipefail
+# The project's test command: installs what is missing, builds, and runs
+# every test tier, then prints one summary of them all.
+#
+#   native       the native build (libkavex.so, kavexctl) and its GoogleTest
+#                suites on pseudo-terminals, through CTest
+#   windows-64   the 64-bit Windows build and its programs under 64-bit Wine
+#   windows-32   the 32-bit Windows build, the product, under 32-bit Wine
+#   self-test    this command itself: in a copy of the tree, the demo first,
+#                then this command, which must report the native tests, and
+#                a deliberately failing test, which must make it fail
+#
+# KAVEX_TIERS="native windows-64" runs only the tiers named.
+#
+# Every tier runs to its end whatever happened in an earlier one. Each writes
+# JUnit XML files (CTest's and GoogleTest's own, and the checks of the tier's
+# scripts) into test-results/<tier>/, and the counts come from those files.
+# A tier that ran no test, or could not run at all, counts as failed. The
+# last line is "Tests: N passed, M failed, K skipped"; the exit status is 0
+# only when nothing failed.
+#
+# The native tier always configures build/ with its tests switched on,
+# whatever an earlier command (the demo, a plain configure) left there.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-
-./scripts/install-deps.sh
-
+root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
-echo "== Tier 1: native build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEX_BUILD_BENCHMARKS=ON
-cmake --build build -j"$jobs"
-mkdir -p build
-ctest --test-dir build -j"$jobs" --output-on-failure | tee build/ctest.log
-total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' build/ctest.log | tail -1)
-skipped=$(grep -c '\*\*\*Skipped' build/ctest.log || true)
-passed=$((total - skipped))
-failed=0
+results=$root/test-results
+all_tiers=(native windows-64 windows-32 self-test)
+read -r -a tiers <<<"${KAVEX_TIERS:-${all_tiers[*]}}"
 
-if [ -x scripts/test-windows.sh ]; then
-  echo "== Tier 2: Windows builds and tests under Wine"
-  rm -f build-wine/summary
-  ./scripts/test-windows.sh
-  if [ -f build-wine/summary ]; then
-    read -r wine_passed wine_failed wine_skipped <build-wine/summary
-    passed=$((passed + wine_passed))
-    failed=$((failed + wine_failed))
-    skipped=$((skipped + wine_skipped))
-  fi
+for tier in "${tiers[@]}"; do
+  [[ " ${all_tiers[*]} " == *" $tier "* ]] || { echo "test-all: unknown tier '$tier' (tiers: ${all_tiers[*]})" >&2; exit 2; }
+done
+
+# Writes why a tier could not run; the summary shows it.
+cannot_run() {
+  mkdir -p "$results/$1"
+  echo "$2" >"$results/$1/could-not-run"
+  echo "   $1 could not run: $2"
+}
+
+tier_native() {
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEX_BUILD_TESTS=ON \
+    -DKAVEX_BUILD_BENCHMARKS=ON -DKAVEX_WERROR=ON || { cannot_run native "CMake could not configure build/"; return 1; }
+  cmake --build build -j"$jobs" || { cannot_run native "build/ did not build"; return 1; }
+  local ctest_args=()
+  # The self-test's switch (tests/selftest/test-command.sh): a native tier
+  # whose CTest selects no test at all.
+  if [ "${KAVEX_SELFTEST:-}" = "no-tests" ]; then ctest_args=(-R '^NoTestHasThisName$'); fi
+  ctest --test-dir build -j"$jobs" --output-on-failure --output-junit "$results/native/ctest.xml" \
+    "${ctest_args[@]}"
+}
+
+tier_windows-64() { ./scripts/test-windows.sh 64; }
+tier_windows-32() { ./scripts/test-windows.sh 32; }
+tier_self-test() { ./tests/selftest/test-command.sh; }
+
+echo "== Installing what is missing"
+if ! ./scripts/install-deps.sh; then
+  echo "   scripts/install-deps.sh failed; the tiers that need what it installs will say so"
 fi
 
-echo "Summary of every tier:"
+declare -A status
+for tier in "${tiers[@]}"; do
+  echo
+  echo "== Tier $tier"
+  rm -rf "${results:?}/$tier"
+  mkdir -p "$results/$tier"
+  "tier_$tier"
+  status[$tier]=$?
+done
+
+# ---- summary ----------------------------------------------------------------
+echo
+echo "== Summary of every tier"
+passed=0 failed=0 skipped=0
+for tier in "${tiers[@]}"; do
+  mapfile -t lines < <(python3 scripts/lib/results.py count "$results/$tier" 2>&1)
+  read -r p f s <<<"${lines[0]:-0 0 0}"
+  [[ "$p $f $s" =~ ^[0-9]+\ [0-9]+\ [0-9]+$ ]] || { p=0 f=0 s=0; lines=("0 0 0" "failed results unreadable: ${lines[*]}"); }
+  why=""
+  if [ -f "$results/$tier/could-not-run" ]; then
+    why="could not run: $(cat "$results/$tier/could-not-run")"
+  elif [ $((p + f + s)) -eq 0 ]; then
+    why="ran no test"
+  elif [ "${status[$tier]}" -ne 0 ] && [ "$f" -eq 0 ]; then
+    why="ended with status ${status[$tier]} although no test failed"
+  fi
+  if [ -n "$why" ]; then f=$((f + 1)); fi
+  printf '   %-11s %d passed, %d failed, %d skipped%s\n' "$tier" "$p" "$f" "$s" "${why:+  (FAILED: $why)}"
+  for line in "${lines[@]:1}"; do
+    case $line in
+      failed*) echo "      FAILED  ${line#failed }" ;;
+      skipped*) echo "      skipped ${line#skipped }" ;;
+    esac
+  done
+  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+done
 echo "Tests: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]

@@ -13,8 +13,13 @@
  * test harness can see in which order ports are closed (at module unload:
  * the reverse of the port objects' construction order).
  *
- * Built natively by scripts/test-windows.sh:
- *   cc -shared -fPIC -O2 -o tiocmget_shim.so tiocmget_shim.c -ldl
+ * 32-bit Wine's ntdll is built with 64-bit time and calls glibc's
+ * __ioctl_time64 rather than ioctl, so both entry points are answered.
+ *
+ * Built natively by scripts/test-windows.sh for both word sizes, into two
+ * directories on LD_LIBRARY_PATH with LD_PRELOAD=tiocmget_shim.so, so that
+ * each Wine process (32-bit or 64-bit) loads its own:
+ *   cc [-m32] -shared -fPIC -O2 -o DIR/tiocmget_shim.so tiocmget_shim.c -ldl
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -39,18 +44,10 @@ static int IsPseudoTerminalSlave(int fd) {
 
 typedef int (*IoctlFn)(int, unsigned long, ...);
 
-int ioctl(int fd, unsigned long request, ...) {
-    static IoctlFn real_ioctl;
-    if (real_ioctl == 0) real_ioctl = (IoctlFn)dlsym(RTLD_NEXT, "ioctl");
-
-    va_list args;
-    va_start(args, request);
-    void* argument = va_arg(args, void*);
-    va_end(args);
-
-    const int result = real_ioctl(fd, request, argument);
+/* Gives the answer of a null-modem line for the modem-line requests that
+ * failed on a pseudo-terminal slave; any other result is passed on. */
+static int Answer(int fd, unsigned long request, void* argument, int result) {
     if (result == 0 || (errno != ENOTTY && errno != EINVAL) || !IsPseudoTerminalSlave(fd)) return result;
-
     switch (request) {
         case TIOCMGET:
             *(int*)argument = TIOCM_DTR | TIOCM_RTS | TIOCM_DSR | TIOCM_CTS;
@@ -62,6 +59,29 @@ int ioctl(int fd, unsigned long request, ...) {
         default:
             return result;
     }
+}
+
+static void* Argument(va_list args) { return va_arg(args, void*); }
+
+int ioctl(int fd, unsigned long request, ...) {
+    static IoctlFn real_ioctl;
+    if (real_ioctl == 0) real_ioctl = (IoctlFn)dlsym(RTLD_NEXT, "ioctl");
+    va_list args;
+    va_start(args, request);
+    void* argument = Argument(args);
+    va_end(args);
+    return Answer(fd, request, argument, real_ioctl(fd, request, argument));
+}
+
+int __ioctl_time64(int fd, unsigned long request, ...) {
+    static IoctlFn real_ioctl;
+    if (real_ioctl == 0) real_ioctl = (IoctlFn)dlsym(RTLD_NEXT, "__ioctl_time64");
+    if (real_ioctl == 0) real_ioctl = (IoctlFn)dlsym(RTLD_NEXT, "ioctl");
+    va_list args;
+    va_start(args, request);
+    void* argument = Argument(args);
+    va_end(args);
+    return Answer(fd, request, argument, real_ioctl(fd, request, argument));
 }
 
 typedef int (*CloseFn)(int);
