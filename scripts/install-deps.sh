@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git python3
+  build-essential cmake pkg-config git python3 clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 gcc-multilib socat

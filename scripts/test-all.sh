@@ -42,7 +42,7 @@ cannot_run() {
 
 tier_native() {
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEX_BUILD_TESTS=ON \
-    -DKAVEX_BUILD_BENCHMARKS=ON -DKAVEX_WERROR=ON || { cannot_run native "CMake could not configure build/"; return 1; }
+    -DKAVEX_BUILD_BENCHMARKS=ON -DKAVEX_WERROR=ON -DKAVEX_CHECK_FORMAT=ON || { cannot_run native "CMake could not configure build/"; return 1; }
   cmake --build build -j"$jobs" || { cannot_run native "build/ did not build"; return 1; }
   local ctest_args=()
   # The self-test's switch (tests/selftest/test-command.sh): a native tier
