@@ -17,7 +17,14 @@
 namespace {
 
 void BM_FilterDigits(benchmark::State& state) {
-    const char frame[] = "\x02" "0123456789\r\n" "\x02" "9876543210\r\n" "\x02" "5555555555\r\n" "xyzxyzxyzxyzxy";
+    const char frame[] =
+        "\x02"
+        "0123456789\r\n"
+        "\x02"
+        "9876543210\r\n"
+        "\x02"
+        "5555555555\r\n"
+        "xyzxyzxyzxyzxy";
     char buffer[51];
     for (auto _ : state) {
         std::memcpy(buffer, frame, 50);

@@ -21,11 +21,20 @@
 #include "kavex.h"
 
 /* The eight exports with their ordinals (see include/kavex.h). */
-enum { kOpenCom, kGetCardCode, kCloseCom, kGetIDVersion, kGetCardCodeEx, kCloseComEx, kOpenComEx,
-       kGetOtherCardCode, kExportCount };
-static const char* const kExportNames[kExportCount] = {
-    "OpenCom", "GetCardCode", "CloseCom", "GetIDVersion",
-    "GetCardCodeEx", "CloseComEx", "OpenComEx", "GetOtherCardCode"};
+enum {
+    kOpenCom,
+    kGetCardCode,
+    kCloseCom,
+    kGetIDVersion,
+    kGetCardCodeEx,
+    kCloseComEx,
+    kOpenComEx,
+    kGetOtherCardCode,
+    kExportCount
+};
+static const char* const kExportNames[kExportCount] = {"OpenCom",      "GetCardCode",     "CloseCom",
+                                                       "GetIDVersion", "GetCardCodeEx",   "CloseComEx",
+                                                       "OpenComEx",    "GetOtherCardCode"};
 
 typedef int(KAVEX_CALL* GetIDVersionFn)(void);
 typedef int(KAVEX_CALL* OpenComExFn)(const char* portName, int reserved);

@@ -12,10 +12,12 @@
 namespace kavex::config {
 
 const char* const kReaderTypeNames[kReaderTypeCount] = {
-    "\xB4\xAE\xBF\xDA\xB6\xC1\xBF\xA8\xC6\xF7",                  // serial-port card reader
-    "SievoraMF1\xB6\xC1\xBF\xA8\xC6\xF7",                        // Sievora MF1 card reader
-    "\xD0\xC2\xD6\xD0\xD0\xC4" "3" "\xBA\xCF\xD2\xBB\xB6\xC1\xBF\xA8\xC6\xF7",  // 3-in-1 card reader
-    "\xD0\xC5\xCC\xCE\xB6\xC1\xBF\xA8\xC6\xF7",                  // card reader of the brand
+    "\xB4\xAE\xBF\xDA\xB6\xC1\xBF\xA8\xC6\xF7",  // serial-port card reader
+    "SievoraMF1\xB6\xC1\xBF\xA8\xC6\xF7",        // Sievora MF1 card reader
+    "\xD0\xC2\xD6\xD0\xD0\xC4"
+    "3"
+    "\xBA\xCF\xD2\xBB\xB6\xC1\xBF\xA8\xC6\xF7",                                    // 3-in-1 card reader
+    "\xD0\xC5\xCC\xCE\xB6\xC1\xBF\xA8\xC6\xF7",                                    // card reader of the brand
     "\xB7\xBD\xBF\xA8\xB6\xC1\xBF\xA8\xC6\xF7(\xB1\xEA\xD7\xBC\xBD\xD3\xBF\xDA)",  // standard interface
 };
 
@@ -49,8 +51,8 @@ bool ComposeConfigPath(char (&path)[MAX_PATH]) {
     }
     if (last == nullptr) return false;
     const auto directoryLength = static_cast<int>(last - module);
-    const int written =
-        std::snprintf(path, sizeof path, "%.*s%c%s", directoryLength, module, kSeparator, kPortConfigFileName);
+    const int written = std::snprintf(path, sizeof path, "%.*s%c%s", directoryLength, module, kSeparator,
+                                      kPortConfigFileName);
     if (written < 0 || written >= MAX_PATH) {
         std::memset(path, 0, sizeof path);
         return false;
@@ -297,11 +299,11 @@ BOOL CPortConfig::SetText288(const char* text) {
 
 // Number setters.
 
-#define KAVEX_NUMBER_SETTER(name, expression)            \
-    BOOL CPortConfig::Set##name(int value) {             \
-        if (m_pRecord == nullptr) return FALSE;          \
-        m_pRecord->name = expression;                    \
-        return Save();                                   \
+#define KAVEX_NUMBER_SETTER(name, expression)   \
+    BOOL CPortConfig::Set##name(int value) {    \
+        if (m_pRecord == nullptr) return FALSE; \
+        m_pRecord->name = expression;           \
+        return Save();                          \
     }
 
 KAVEX_NUMBER_SETTER(Number88, value)
@@ -325,15 +327,16 @@ KAVEX_NUMBER_SETTER(Short332, static_cast<std::int16_t>(static_cast<std::uint16_
 
 int CPortConfig::GetDailyCount() {
     if (m_pRecord == nullptr) return 0;
-    return m_pRecord->DailyCountDay == kavex::config::DayKeyAt(kavex::config::Now()) ? m_pRecord->DailyCount : 0;
+    return m_pRecord->DailyCountDay == kavex::config::DayKeyAt(kavex::config::Now()) ? m_pRecord->DailyCount
+                                                                                     : 0;
 }
 
 BOOL CPortConfig::AddDailyCount(int n) {
     if (m_pRecord == nullptr) return FALSE;
     const std::uint32_t today = kavex::config::DayKeyAt(kavex::config::Now());
     if (m_pRecord->DailyCountDay == today) {
-        m_pRecord->DailyCount =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(m_pRecord->DailyCount) + static_cast<std::uint32_t>(n));
+        m_pRecord->DailyCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(m_pRecord->DailyCount) +
+                                                          static_cast<std::uint32_t>(n));
     } else {
         m_pRecord->DailyCountDay = today;
         m_pRecord->DailyCount = 1;

@@ -37,11 +37,11 @@ struct PortConfigRecord {
     std::int32_t Number312;
     std::uint8_t FurtherPorts[4];  // element k: COM port of further reader k+1; 0 = none
     std::int32_t Number320;
-    std::int32_t DailyCount;        // the count of the day DailyCountDay names
-    std::uint32_t DailyCountDay;    // day key (see DayKeyAt)
+    std::int32_t DailyCount;      // the count of the day DailyCountDay names
+    std::uint32_t DailyCountDay;  // day key (see DayKeyAt)
     std::int16_t Short332;
-    std::uint8_t Reserved[10094];   // kept as the file has it
-    std::uint32_t Checksum;         // CRC-32 of bytes 0 .. 10427
+    std::uint8_t Reserved[10094];  // kept as the file has it
+    std::uint32_t Checksum;        // CRC-32 of bytes 0 .. 10427
 };
 #pragma pack(pop)
 

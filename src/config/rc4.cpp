@@ -5,7 +5,9 @@
 
 namespace {
 
-bool ValidKey(const std::uint8_t* key, int keyLength) { return key != nullptr && keyLength >= 1 && keyLength <= 255; }
+bool ValidKey(const std::uint8_t* key, int keyLength) {
+    return key != nullptr && keyLength >= 1 && keyLength <= 255;
+}
 
 }  // namespace
 

@@ -10,8 +10,8 @@
 namespace kavex::config {
 
 // "PtYgj%mU#h/Bel31iEl+2h)", the byte 0x07, and "q".
-const std::uint8_t kSealingKey[kSealingKeyLength] = {'P', 't', 'Y', 'g', 'j', '%', 'm', 'U', '#',
-                                                     'h', '/', 'B', 'e', 'l', '3', '1', 'i', 'E',
+const std::uint8_t kSealingKey[kSealingKeyLength] = {'P', 't', 'Y', 'g', 'j', '%',  'm', 'U', '#',
+                                                     'h', '/', 'B', 'e', 'l', '3',  '1', 'i', 'E',
                                                      'l', '+', '2', 'h', ')', 0x07, 'q'};
 
 namespace {
@@ -23,7 +23,8 @@ constexpr std::size_t kTrailerSize = 4;
 std::uint32_t ChecksumOf(const std::uint8_t* record, std::size_t size) {
     const CCrc32 crc32;
     std::uint32_t crc = 0;
-    crc32.Calculate(reinterpret_cast<const char*>(record), static_cast<std::uint32_t>(size - kTrailerSize), crc);
+    crc32.Calculate(reinterpret_cast<const char*>(record), static_cast<std::uint32_t>(size - kTrailerSize),
+                    crc);
     return crc;
 }
 
@@ -120,7 +121,8 @@ void StoreTrailer(std::uint8_t* record, std::size_t size) {
 bool TrailerMatches(const std::uint8_t* record, std::size_t size) {
     const std::uint8_t* trailer = record + size - kTrailerSize;
     std::uint32_t stored = 0;
-    for (std::size_t k = 0; k < kTrailerSize; ++k) stored |= static_cast<std::uint32_t>(trailer[k]) << (8 * k);
+    for (std::size_t k = 0; k < kTrailerSize; ++k)
+        stored |= static_cast<std::uint32_t>(trailer[k]) << (8 * k);
     return stored == ChecksumOf(record, size);
 }
 

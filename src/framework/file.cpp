@@ -145,7 +145,8 @@ BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
     }
     DWORD disposition = OPEN_EXISTING;
     if (openFlags & modeCreate) disposition = (openFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
-    const DWORD attributes = FILE_ATTRIBUTE_NORMAL | ((openFlags & osWriteThrough) ? FILE_FLAG_WRITE_THROUGH : 0);
+    const DWORD attributes =
+        FILE_ATTRIBUTE_NORMAL | ((openFlags & osWriteThrough) ? FILE_FLAG_WRITE_THROUGH : 0);
 
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof security;

@@ -21,16 +21,15 @@ struct CRuntimeClass {
 
 // Declares run-time class information in a class body; the class is neither
 // dynamically creatable nor serializable.
-#define KAVEX_DECLARE_DYNAMIC(className)                    \
-public:                                                     \
-    static const CRuntimeClass class##className;            \
-    const CRuntimeClass* GetRuntimeClass() const override;  \
-                                                            \
+#define KAVEX_DECLARE_DYNAMIC(className)                   \
+public:                                                    \
+    static const CRuntimeClass class##className;           \
+    const CRuntimeClass* GetRuntimeClass() const override; \
+                                                           \
 private:
 
-#define KAVEX_IMPLEMENT_DYNAMIC(className, baseClassName)                                \
-    const CRuntimeClass className::class##className = {#className,                       \
-                                                       &baseClassName::class##baseClassName}; \
+#define KAVEX_IMPLEMENT_DYNAMIC(className, baseClassName)                                                 \
+    const CRuntimeClass className::class##className = {#className, &baseClassName::class##baseClassName}; \
     const CRuntimeClass* className::GetRuntimeClass() const { return &class##className; }
 
 #define KAVEX_RUNTIME_CLASS(className) (&className::class##className)

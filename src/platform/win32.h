@@ -15,8 +15,8 @@
 #endif
 #include <windows.h>
 #else
-#include "platform/posix/win32_types.h"
 #include "platform/posix/win32_comm.h"
 #include "platform/posix/win32_file.h"
 #include "platform/posix/win32_system.h"
+#include "platform/posix/win32_types.h"
 #endif

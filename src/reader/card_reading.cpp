@@ -77,7 +77,9 @@ int FilterDigits(char* buffer, unsigned int count) {
     return 1;
 }
 
-int ReadComDigits(CSerialPort& port, char* buffer, int count) { return ReadDigits(port, buffer, count).digits; }
+int ReadComDigits(CSerialPort& port, char* buffer, int count) {
+    return ReadDigits(port, buffer, count).digits;
+}
 
 int ReadCardCode(CSerialPort& port, char* cardCode) {
     if (cardCode == nullptr) return 0;

@@ -7,12 +7,12 @@
 #include "serial/serial_port.h"
 
 extern CKavexApp g_KavexApp;
-extern CSerialPort g_ComPort;           // primary reader
-extern CSerialPort g_FurtherComPort1;   // further readers 1 to 4
+extern CSerialPort g_ComPort;          // primary reader
+extern CSerialPort g_FurtherComPort1;  // further readers 1 to 4
 extern CSerialPort g_FurtherComPort2;
 extern CSerialPort g_FurtherComPort3;
 extern CSerialPort g_FurtherComPort4;
-extern CSerialPort g_ComPortEx;         // extended port
+extern CSerialPort g_ComPortEx;  // extended port
 
 // The further reader port object for reader type 1 to 4, else null.
 CSerialPort* FurtherComPort(int readerType);

@@ -10,9 +10,9 @@ CSerialException::CSerialException(DWORD errorCode) : m_dwErrorCode(errorCode) {
 BOOL CSerialException::GetErrorMessage(LPSTR buffer, UINT maxChars, PUINT helpContext) const {
     if (helpContext != nullptr) *helpContext = 0;
     char* text = nullptr;
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, m_dwErrorCode,
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                        m_dwErrorCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
+                                        reinterpret_cast<LPSTR>(&text), 0, nullptr);
     if (length == 0) {
         if (buffer != nullptr && maxChars > 0) buffer[0] = '\0';
         return FALSE;

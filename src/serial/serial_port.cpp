@@ -147,7 +147,9 @@ void CSerialPort::GetConfig(COMMCONFIG& config) {
     Check(GetCommConfig(m_hPort, &config, &size));
 }
 
-void CSerialPort::SetConfig(COMMCONFIG& config) { Check(SetCommConfig(m_hPort, &config, sizeof(COMMCONFIG))); }
+void CSerialPort::SetConfig(COMMCONFIG& config) {
+    Check(SetCommConfig(m_hPort, &config, sizeof(COMMCONFIG)));
+}
 
 void CSerialPort::GetDefaultConfig(int port, COMMCONFIG& config) {
     char name[32];
@@ -162,7 +164,9 @@ void CSerialPort::SetDefaultConfig(int port, COMMCONFIG& config) {
     Check(SetDefaultCommConfigA(name, &config, sizeof(COMMCONFIG)));
 }
 
-void CSerialPort::SetQueueSizes(DWORD inQueue, DWORD outQueue) { Check(SetupComm(m_hPort, inQueue, outQueue)); }
+void CSerialPort::SetQueueSizes(DWORD inQueue, DWORD outQueue) {
+    Check(SetupComm(m_hPort, inQueue, outQueue));
+}
 
 void CSerialPort::SetBreak() { Check(SetCommBreak(m_hPort)); }
 

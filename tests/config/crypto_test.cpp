@@ -38,24 +38,40 @@ struct Rc4Vector {
 // Keystream samples (enciphered zero bytes) at the offsets RFC 6229 lists.
 const Rc4Vector kRfc6229[] = {
     {"0102030405",
-     {{0, "b2396305f03dc027ccc3524a0a1118a8"},    {16, "6982944f18fc82d589c403a47a0d0919"},
-      {240, "28cb1132c96ce286421dcaadb8b69eae"},  {256, "1cfcf62b03eddb641d77dfcf7f8d8c93"},
-      {496, "42b7d0cdd918a8a33dd51781c81f4041"},  {512, "6459844432a7da923cfb3eb4980661f6"},
-      {752, "ec10327bde2beefd18f9277680457e22"},  {768, "eb62638d4f0ba1fe9fca20e05bf8ff2b"},
-      {1008, "45129048e6a0ed0b56b490338f078da5"}, {1024, "30abbcc7c20b01609f23ee2d5f6bb7df"},
-      {1520, "3294f744d8f9790507e70f62e5bbceea"}, {1536, "d8729db41882259bee4f825325f5a130"},
-      {2032, "1eb14a0c13b3bf47fa2a0ba93ad45b8b"}, {2048, "cc582f8ba9f265e2b1be9112e975d2d7"},
-      {3056, "f2e30f9bd102ecbf75aaade9bc35c43c"}, {3072, "ec0e11c479dc329dc8da7968fe965681"},
-      {4080, "068326a2118416d21f9d04b2cd1ca050"}, {4096, "ff25b58995996707e51fbdf08b34d875"}}},
+     {{0, "b2396305f03dc027ccc3524a0a1118a8"},
+      {16, "6982944f18fc82d589c403a47a0d0919"},
+      {240, "28cb1132c96ce286421dcaadb8b69eae"},
+      {256, "1cfcf62b03eddb641d77dfcf7f8d8c93"},
+      {496, "42b7d0cdd918a8a33dd51781c81f4041"},
+      {512, "6459844432a7da923cfb3eb4980661f6"},
+      {752, "ec10327bde2beefd18f9277680457e22"},
+      {768, "eb62638d4f0ba1fe9fca20e05bf8ff2b"},
+      {1008, "45129048e6a0ed0b56b490338f078da5"},
+      {1024, "30abbcc7c20b01609f23ee2d5f6bb7df"},
+      {1520, "3294f744d8f9790507e70f62e5bbceea"},
+      {1536, "d8729db41882259bee4f825325f5a130"},
+      {2032, "1eb14a0c13b3bf47fa2a0ba93ad45b8b"},
+      {2048, "cc582f8ba9f265e2b1be9112e975d2d7"},
+      {3056, "f2e30f9bd102ecbf75aaade9bc35c43c"},
+      {3072, "ec0e11c479dc329dc8da7968fe965681"},
+      {4080, "068326a2118416d21f9d04b2cd1ca050"},
+      {4096, "ff25b58995996707e51fbdf08b34d875"}}},
     {"0102030405060708090a0b0c0d0e0f10",
-     {{0, "9ac7cc9a609d1ef7b2932899cde41b97"},    {16, "5248c4959014126a6e8a84f11d1a9e1c"},
-      {240, "065902e4b620f6cc36c8589f66432f2b"},  {256, "d39d566bc6bce3010768151549f3873f"},
-      {1008, "e7a72574f8782ae26aabcf9ebcd66065"}, {1024, "bdf0324e6083dcc6d3cedd3ca8c53c16"},
-      {4080, "ff38265c1642c1abe8d3c2fe5e572bf8"}, {4096, "a36a4c301ae8ac13610ccbc12256cacc"}}},
+     {{0, "9ac7cc9a609d1ef7b2932899cde41b97"},
+      {16, "5248c4959014126a6e8a84f11d1a9e1c"},
+      {240, "065902e4b620f6cc36c8589f66432f2b"},
+      {256, "d39d566bc6bce3010768151549f3873f"},
+      {1008, "e7a72574f8782ae26aabcf9ebcd66065"},
+      {1024, "bdf0324e6083dcc6d3cedd3ca8c53c16"},
+      {4080, "ff38265c1642c1abe8d3c2fe5e572bf8"},
+      {4096, "a36a4c301ae8ac13610ccbc12256cacc"}}},
     {"833222772a",
-     {{0, "80ad97bdc973df8a2e879e92a497efda"},    {16, "20f060c2f2e5126501d3d4fea10d5fc0"},
-      {240, "faa148e99046181fec6b2085f3b20ed9"},  {256, "f0daf5bab3d596839857846f73fbfe5a"},
-      {4080, "6349d126a37afcba89794f9804914fdc"}, {4096, "bf42c3018c2f7c66bfde524975768115"}}},
+     {{0, "80ad97bdc973df8a2e879e92a497efda"},
+      {16, "20f060c2f2e5126501d3d4fea10d5fc0"},
+      {240, "faa148e99046181fec6b2085f3b20ed9"},
+      {256, "f0daf5bab3d596839857846f73fbfe5a"},
+      {4080, "6349d126a37afcba89794f9804914fdc"},
+      {4096, "bf42c3018c2f7c66bfde524975768115"}}},
 };
 
 TEST(Rc4Test, KeystreamMatchesRfc6229) {
@@ -65,7 +81,9 @@ TEST(Rc4Test, KeystreamMatchesRfc6229) {
         const std::vector<std::uint8_t> key = FromHex(vector.key);
         const std::vector<std::uint8_t> zeros(4112, 0);
         std::vector<std::uint8_t> stream(4112, 0xAA);
-        ASSERT_EQ(rc4.CryptCopy(key.data(), static_cast<int>(key.size()), zeros.data(), 4112, stream.data(), 4112), 1);
+        ASSERT_EQ(
+            rc4.CryptCopy(key.data(), static_cast<int>(key.size()), zeros.data(), 4112, stream.data(), 4112),
+            1);
         for (const KeystreamSample& sample : vector.samples) {
             const std::vector<std::uint8_t> expected = FromHex(sample.hex);
             const std::vector<std::uint8_t> actual(stream.begin() + sample.offset,
@@ -112,13 +130,14 @@ TEST(Rc4Test, CryptCopyRefusesBadArgumentsAndTouchesNothing) {
         bool output;
         int capacity;
     } refused[] = {
-        {nullptr, 3, input, 8, true, 8}, {key, 0, input, 8, true, 8},    {key, 256, input, 8, true, 8},
-        {key, -1, input, 8, true, 8},    {key, 3, nullptr, 8, true, 8},  {key, 3, input, 0, true, 8},
-        {key, 3, input, -4, true, 8},    {key, 3, input, 8, false, 8},   {key, 3, input, 8, true, 7},
+        {nullptr, 3, input, 8, true, 8}, {key, 0, input, 8, true, 8},   {key, 256, input, 8, true, 8},
+        {key, -1, input, 8, true, 8},    {key, 3, nullptr, 8, true, 8}, {key, 3, input, 0, true, 8},
+        {key, 3, input, -4, true, 8},    {key, 3, input, 8, false, 8},  {key, 3, input, 8, true, 7},
     };
     for (const auto& c : refused) {
         std::fill(std::begin(output), std::end(output), 0x77);
-        EXPECT_EQ(rc4.CryptCopy(c.key, c.keyLength, c.input, c.inputLength, c.output ? output : nullptr, c.capacity),
+        EXPECT_EQ(rc4.CryptCopy(c.key, c.keyLength, c.input, c.inputLength, c.output ? output : nullptr,
+                                c.capacity),
                   0);
         EXPECT_TRUE(untouched());
     }
@@ -139,8 +158,10 @@ TEST(Rc4Test, NoStateSurvivesBetweenCallsSoSealingTwiceUnseals) {
     for (auto& b : plain) b = static_cast<std::uint8_t>(random());
     std::vector<std::uint8_t> first(1000), second(1000), back(1000);
     const std::uint8_t* key = kavex::config::kSealingKey;
-    ASSERT_EQ(rc4.CryptCopy(key, kavex::config::kSealingKeyLength, plain.data(), 1000, first.data(), 1000), 1);
-    ASSERT_EQ(rc4.CryptCopy(key, kavex::config::kSealingKeyLength, plain.data(), 1000, second.data(), 1000), 1);
+    ASSERT_EQ(rc4.CryptCopy(key, kavex::config::kSealingKeyLength, plain.data(), 1000, first.data(), 1000),
+              1);
+    ASSERT_EQ(rc4.CryptCopy(key, kavex::config::kSealingKeyLength, plain.data(), 1000, second.data(), 1000),
+              1);
     EXPECT_EQ(first, second);
     EXPECT_NE(first, plain);
     ASSERT_EQ(rc4.CryptCopy(key, kavex::config::kSealingKeyLength, first.data(), 1000, back.data(), 1000), 1);
@@ -148,7 +169,8 @@ TEST(Rc4Test, NoStateSurvivesBetweenCallsSoSealingTwiceUnseals) {
 }
 
 TEST(SealingKeyTest, IsTheFixedTwentyFiveBytes) {
-    const std::string key(reinterpret_cast<const char*>(kavex::config::kSealingKey), kavex::config::kSealingKeyLength);
+    const std::string key(reinterpret_cast<const char*>(kavex::config::kSealingKey),
+                          kavex::config::kSealingKeyLength);
     EXPECT_EQ(key, std::string("PtYgj%mU#h/Bel31iEl+2h)\x07q", 25));
 }
 

@@ -47,7 +47,8 @@ protected:
 };
 
 TEST_F(KavexctlConfigTest, SetWritesAFileTheLibraryLoads) {
-    const ToolRun set = Kavexctl("config set --file '" + file_ + "' PrimaryPort=3 FurtherPorts=4,0,7,0 Text0=网吧");
+    const ToolRun set =
+        Kavexctl("config set --file '" + file_ + "' PrimaryPort=3 FurtherPorts=4,0,7,0 Text0=网吧");
     ASSERT_EQ(set.exitCode, 0) << set.out;
     CPortConfig config;
     EXPECT_EQ(config.GetPrimaryPort(), 3);
@@ -67,9 +68,10 @@ TEST_F(KavexctlConfigTest, SetWritesAFileTheLibraryLoads) {
 TEST_F(KavexctlConfigTest, BadRequestsLeaveTheFileUntouched) {
     ASSERT_EQ(Kavexctl("config init --file '" + file_ + "'").exitCode, 0);
     const std::string before = directory.ReadConfigBytes();
-    const std::string refused[] = {"PrimaryPort=256", "PrimaryPort=0",     "Byte187=21",     "FurtherPorts=1,2,3",
-                                   "Nonsense=1",      "Number88=12x",      "Checksum=1",     "Text288=" + std::string(20, 'a'),
-                                   "Short332=40000",  "PrimaryPort=2 Bad=1"};
+    const std::string refused[] = {
+        "PrimaryPort=256", "PrimaryPort=0",      "Byte187=21", "FurtherPorts=1,2,3",
+        "Nonsense=1",      "Number88=12x",       "Checksum=1", "Text288=" + std::string(20, 'a'),
+        "Short332=40000",  "PrimaryPort=2 Bad=1"};
     for (const std::string& assignment : refused) {
         const ToolRun run = Kavexctl("config set --file '" + file_ + "' " + assignment);
         EXPECT_EQ(run.exitCode, 2) << assignment << ": " << run.out;

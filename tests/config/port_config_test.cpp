@@ -23,7 +23,8 @@ protected:
 std::unique_ptr<PortConfigRecord> ReadBack(const ConfigDirectory& directory) {
     auto record = std::make_unique<PortConfigRecord>();
     std::memset(record.get(), 0xEE, sizeof *record);
-    const auto result = kavex::config::ReadSealedFile(directory.ConfigPath().c_str(), record.get(), sizeof *record);
+    const auto result =
+        kavex::config::ReadSealedFile(directory.ConfigPath().c_str(), record.get(), sizeof *record);
     if (result.status != kavex::config::SealedReadStatus::kOk) return nullptr;
     return record;
 }
@@ -161,8 +162,8 @@ TEST_F(PortConfigTest, ReadOnlyFileLoadsButRefusesSaves) {
     ASSERT_TRUE(SetFileAttributesA(directory.ConfigPath().c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string before = directory.ReadConfigBytes();
 #ifdef _WIN32
-    const HANDLE probe = CreateFileA(directory.ConfigPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE probe = CreateFileA(directory.ConfigPath().c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
         GTEST_SKIP() << "this system lets a read-only file be written (Wine running as root)";

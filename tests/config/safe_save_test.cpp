@@ -89,8 +89,9 @@ TEST_F(SafeSaveTest, AFailingFirstSaveCreatesNoFile) {
 TEST_F(SafeSaveTest, AFileHeldOpenElsewhereIsNeitherLoadedNorSaved) {
     kavex::test::WritePortConfig(directory, 3, {0, 0, 0, 0});
     const std::string before = directory.ReadConfigBytes();
-    const HANDLE holder = CreateFileA(directory.ConfigPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE holder =
+        CreateFileA(directory.ConfigPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     testing::internal::CaptureStdout();
     CPortConfig config;  // its load fails: the file is open elsewhere
@@ -142,8 +143,8 @@ TEST_F(SafeSaveTest, AFileHeldByAnotherProcessIsNotLoaded) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const HANDLE held = CreateFileA(directory.ConfigPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE held = CreateFileA(directory.ConfigPath().c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         char byte = held != INVALID_HANDLE_VALUE ? 'y' : 'n';
         (void)!write(ready[1], &byte, 1);
         (void)!read(release[0], &byte, 1);

@@ -14,8 +14,8 @@ class FileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        directory_ = fs::temp_directory_path() /
-                     (std::string("kavex-cfile-") + info->name() + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        directory_ = fs::temp_directory_path() / (std::string("kavex-cfile-") + info->name() + "-" +
+                                                  std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         fs::create_directories(directory_);
         path_ = (directory_ / "data.bin").string();
     }
@@ -96,7 +96,8 @@ TEST_F(FileTest, TheOpeningConstructorThrowsTheCause) {
     EXPECT_NE(message.find("missing.bin"), std::string::npos) << message;
 
     CFile holder(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite | CFile::shareExclusive);
-    std::tie(cause, code) = CaughtCause([&] { CFile second(path_.c_str(), CFile::modeRead | CFile::shareDenyNone); });
+    std::tie(cause, code) =
+        CaughtCause([&] { CFile second(path_.c_str(), CFile::modeRead | CFile::shareDenyNone); });
     EXPECT_EQ(cause, CFileException::sharingViolation);
     EXPECT_EQ(code, static_cast<LONG>(ERROR_SHARING_VIOLATION));
 }

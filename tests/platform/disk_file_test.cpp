@@ -26,8 +26,8 @@ class DiskFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        directory_ = fs::temp_directory_path() /
-                     (std::string("kavex-disk-") + info->name() + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        directory_ = fs::temp_directory_path() / (std::string("kavex-disk-") + info->name() + "-" +
+                                                  std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         fs::create_directories(directory_);
     }
     void TearDown() override {
@@ -226,7 +226,8 @@ TEST_F(DiskFileTest, ReadOnlyFiles) {
     EXPECT_TRUE(DeleteFileA(path.c_str()));
     EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(GetFileAttributesA(directory_.string().c_str()) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesA(directory_.string().c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+              FILE_ATTRIBUTE_DIRECTORY);
 }
 
 TEST_F(DiskFileTest, FindFirstFileFindsExactNamesAndPatterns) {

@@ -57,7 +57,8 @@ protected:
         ASSERT_TRUE(reader.WaitForPending(static_cast<int>(bytes.size())));
     }
     int Read(CodeBuffer& code) {
-        return Bounded(kLimitMs, [&] { return GetCardCode(code.bytes); }, "GetCardCode");
+        return Bounded(
+            kLimitMs, [&] { return GetCardCode(code.bytes); }, "GetCardCode");
     }
 
     TestPrefix prefix;
@@ -65,7 +66,9 @@ protected:
 };
 
 TEST_F(GetCardCodeTest, AFramedCodeIsCompletedByTheSecondReadAndItsLineEndReadNext) {
-    Queue("\x02" "0123456789\r\n");
+    Queue(
+        "\x02"
+        "0123456789\r\n");
     CodeBuffer code;
     Stopwatch clock;
     EXPECT_EQ(Read(code), 1);
@@ -116,7 +119,13 @@ TEST_F(GetCardCodeTest, APartialCodeNotCompletedIsDroppedAndTheBufferUntouched) 
 TEST_F(GetCardCodeTest, NonDigitsAndHighBytesAreDropped) {
     // The first read takes ten bytes holding five digits, the second the
     // five digits still missing.
-    Queue(std::string("\x02\xB3" "12\xFF" "34\x80\0" "5" "67890", 16));
+    Queue(
+        std::string("\x02\xB3"
+                    "12\xFF"
+                    "34\x80\0"
+                    "5"
+                    "67890",
+                    16));
     CodeBuffer code;
     EXPECT_EQ(Read(code), 1);
     EXPECT_STREQ(code.bytes, "1234567890");
@@ -163,7 +172,8 @@ protected:
         ASSERT_TRUE(reader.WaitForPending(static_cast<int>(bytes.size())));
     }
     int Read(CodeBuffer& code, int length) {
-        return Bounded(kLimitMs, [&] { return GetCardCodeEx(code.bytes, length); }, "GetCardCodeEx");
+        return Bounded(
+            kLimitMs, [&] { return GetCardCodeEx(code.bytes, length); }, "GetCardCodeEx");
     }
 
     TestPrefix prefix;
@@ -171,7 +181,10 @@ protected:
 };
 
 TEST_F(GetCardCodeExTest, SurplusDigitsAreCarriedOverToTheNextCalls) {
-    Queue("1111111111" "2222222222" "33333");
+    Queue(
+        "1111111111"
+        "2222222222"
+        "33333");
     CodeBuffer code;
     EXPECT_EQ(Read(code, 10), 10);
     EXPECT_STREQ(code.bytes, "1111111111");
@@ -185,7 +198,9 @@ TEST_F(GetCardCodeExTest, SurplusDigitsAreCarriedOverToTheNextCalls) {
     // Five carried digits: the call waits for five more.
     Background lateReader([&] {
         SleepMs(250);
-        reader.Send("44444" "5");
+        reader.Send(
+            "44444"
+            "5");
     });
     Stopwatch clock;
     EXPECT_EQ(Read(code, 10), 10);
@@ -207,7 +222,13 @@ TEST_F(GetCardCodeExTest, LengthZeroMovesEveryDigitIntoTheCarryOver) {
 }
 
 TEST_F(GetCardCodeExTest, NonDigitsAndHighBytesAreDropped) {
-    Queue(std::string("\x02" "12\xB3" "34\x80\0" "56\xFF" "7890\r\n", 17));
+    Queue(
+        std::string("\x02"
+                    "12\xB3"
+                    "34\x80\0"
+                    "56\xFF"
+                    "7890\r\n",
+                    17));
     CodeBuffer code;
     EXPECT_EQ(Read(code, 10), 10);
     EXPECT_STREQ(code.bytes, "1234567890");
@@ -333,7 +354,8 @@ TEST(CardNumberTest, HexNumberHasTheRequestedLength) {
     const std::string number(out, 15);
     EXPECT_EQ(number.find_first_not_of("0123456789abcdef"), std::string::npos) << number;
     const int sum = std::stoi(number.substr(0, 4), nullptr, 16);
-    const int a = std::stoi(number.substr(4, 4), nullptr, 16), b = std::stoi(number.substr(8, 4), nullptr, 16);
+    const int a = std::stoi(number.substr(4, 4), nullptr, 16),
+              b = std::stoi(number.substr(8, 4), nullptr, 16);
     EXPECT_EQ(sum, (a + b) % 10000);
     ASSERT_EQ(MakeHexCardNumber(out, 1), 1);
     EXPECT_EQ(out[1], number[1]);  // only one byte written

@@ -21,8 +21,8 @@ HANDLE BrokenHandle() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_
 class ConfiguredPortsTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (CSerialPort* port : {&g_ComPort, &g_FurtherComPort1, &g_FurtherComPort2, &g_FurtherComPort3,
-                                  &g_FurtherComPort4}) {
+        for (CSerialPort* port :
+             {&g_ComPort, &g_FurtherComPort1, &g_FurtherComPort2, &g_FurtherComPort3, &g_FurtherComPort4}) {
             if (port->m_hPort == BrokenHandle()) port->m_hPort = INVALID_HANDLE_VALUE;
             port->Close();
         }

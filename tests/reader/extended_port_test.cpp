@@ -91,8 +91,8 @@ TEST_F(ExtendedPortTest, ClosePurgesAndReleasesThePort) {
     EXPECT_EQ(reader.Pending(), 0);  // the input queue was cleared
 
     CSerialPort other;  // the device is free again
-    EXPECT_NO_THROW(other.Open(2, 1200, SerialParity::None, 8, SerialStopBits::One,
-                               SerialFlowControl::XonXoff, FALSE));
+    EXPECT_NO_THROW(
+        other.Open(2, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::XonXoff, FALSE));
 }
 
 TEST_F(ExtendedPortTest, ClosingWhatIsNotOpenSucceeds) {

@@ -88,7 +88,7 @@ TEST_F(SerialPortTest, ParityValuesFollowTheirOwnNumbering) {
     port.GetDcb(dcb);
 #ifndef _WIN32
     EXPECT_EQ(dcb.Parity, EVENPARITY);  // a pseudo-terminal itself keeps no parity
-#endif  // Wine reads the parity back from the pseudo-terminal, which has none
+#endif                                  // Wine reads the parity back from the pseudo-terminal, which has none
 
     port.Open(3, 9600, static_cast<SerialParity>(2), 8, SerialStopBits::Two, SerialFlowControl::None, FALSE);
     port.GetDcb(dcb);

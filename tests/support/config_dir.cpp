@@ -97,7 +97,8 @@ void WritePortConfig(const ConfigDirectory& directory, int primary, std::array<i
     auto record = std::make_unique<PortConfigRecord>();
     CPortConfig::SetDefaults(*record);
     record->PrimaryPort = static_cast<std::uint8_t>(primary);
-    for (std::size_t k = 0; k < further.size(); ++k) record->FurtherPorts[k] = static_cast<std::uint8_t>(further[k]);
+    for (std::size_t k = 0; k < further.size(); ++k)
+        record->FurtherPorts[k] = static_cast<std::uint8_t>(further[k]);
     WritePortConfigRecord(directory, *record);
 }
 

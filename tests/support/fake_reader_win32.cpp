@@ -91,9 +91,9 @@ long long MsSince(std::chrono::steady_clock::time_point start) {
 
 TestPrefix::TestPrefix() {
     static std::atomic<int> counter{0};
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("kavex-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                        std::to_string(counter++));
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("kavex-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(path);
     path_ = path.generic_string();
 }
@@ -117,7 +117,8 @@ void TestPrefix::Link(int portNumber, const std::string& target) const {
 FakeReader::FakeReader(const TestPrefix& /*prefix*/, int portNumber) : slavePath_(DeviceName(portNumber)) {
     if (portNumber < kFirstLinePort || portNumber > kLastLinePort) {
         throw std::logic_error("no reader line on COM" + std::to_string(portNumber) + " on Windows (COM" +
-                               std::to_string(kFirstLinePort) + "..COM" + std::to_string(kLastLinePort) + ")");
+                               std::to_string(kFirstLinePort) + "..COM" + std::to_string(kLastLinePort) +
+                               ")");
     }
     {
         // What an earlier test left on the host's side goes.
@@ -125,7 +126,8 @@ FakeReader::FakeReader(const TestPrefix& /*prefix*/, int portNumber) : slavePath
         if (!host.IsValid() || !ResetLine(host.Get())) throw LineError("resetting", portNumber);
     }
     PortHandle partner(portNumber + kPartnerOffset);
-    if (!partner.IsValid() || !ResetLine(partner.Get())) throw LineError("opening", portNumber + kPartnerOffset);
+    if (!partner.IsValid() || !ResetLine(partner.Get()))
+        throw LineError("opening", portNumber + kPartnerOffset);
     partner_ = partner.Release();
 }
 
@@ -137,7 +139,8 @@ void FakeReader::Send(const std::string& bytes) const {
     size_t sent = 0;
     while (sent < bytes.size()) {
         DWORD written = 0;
-        if (!WriteFile(partner_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &written, nullptr) ||
+        if (!WriteFile(partner_, bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent), &written,
+                       nullptr) ||
             written == 0) {
             throw std::runtime_error("write to the reader line failed");
         }

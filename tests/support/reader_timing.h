@@ -14,7 +14,8 @@ class Stopwatch {
 public:
     Stopwatch() : start_(std::chrono::steady_clock::now()) {}
     long long ElapsedMs() const {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                     start_)
             .count();
     }
 

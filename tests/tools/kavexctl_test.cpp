@@ -172,7 +172,10 @@ TEST_F(KavexctlTest, ReadPrintsCodesAndCtrlCEndsTheWaitPromptly) {
     reader.Send("\x01\x02");  // noise before the host opens is no code
     Kavexctl read({"read", "COM3", "--length", "10"});
     ASSERT_TRUE(WaitForHostOpen(reader, 5000)) << read.err;
-    reader.Send("\x02" "1234567890\r\n\x02" "98765");
+    reader.Send(
+        "\x02"
+        "1234567890\r\n\x02"
+        "98765");
     EXPECT_TRUE(read.WaitForOutput("1234567890\n", 5000)) << read.out << read.err;
     SleepMs(300);  // now waiting inside GetCardCodeEx for five more digits
 
@@ -183,7 +186,8 @@ TEST_F(KavexctlTest, ReadPrintsCodesAndCtrlCEndsTheWaitPromptly) {
     EXPECT_EQ(read.out, "1234567890\n");
 
     CSerialPort port;  // released for the next host
-    EXPECT_NO_THROW(port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
+    EXPECT_NO_THROW(
+        port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
 }
 
 TEST_F(KavexctlTest, ReadGetsTheCodesOfSimulate) {
@@ -259,15 +263,20 @@ TEST_F(KavexctlTest, ReadConfigOpensTheReadersOfTheFileBesideTheExecutable) {
     Kavexctl read({"read", "--config", "--count", "2"}, (host / "kavexctl").string());
     ASSERT_TRUE(WaitForHostOpen(primary, 5000)) << read.err;
     ASSERT_TRUE(WaitForHostOpen(further, 5000)) << read.err;
-    primary.Send("\x02" "1111122222\r\n");
-    further.Send("\x02" "3333344444\r\n");
+    primary.Send(
+        "\x02"
+        "1111122222\r\n");
+    further.Send(
+        "\x02"
+        "3333344444\r\n");
     EXPECT_EQ(read.Wait(5000), 0) << read.err;
     EXPECT_NE(read.out.find("primary  1111122222\n"), std::string::npos) << read.out;
     EXPECT_NE(read.out.find("reader 1 3333344444\n"), std::string::npos) << read.out;
     EXPECT_NE(read.err.find("Primary reader on COM2, reader 1 on COM3"), std::string::npos) << read.err;
 
     CSerialPort port;  // CloseCom released both readers
-    EXPECT_NO_THROW(port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
+    EXPECT_NO_THROW(
+        port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
 }
 
 }  // namespace

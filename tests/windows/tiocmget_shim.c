@@ -49,15 +49,11 @@ typedef int (*IoctlFn)(int, unsigned long, ...);
 static int Answer(int fd, unsigned long request, void* argument, int result) {
     if (result == 0 || (errno != ENOTTY && errno != EINVAL) || !IsPseudoTerminalSlave(fd)) return result;
     switch (request) {
-        case TIOCMGET:
-            *(int*)argument = TIOCM_DTR | TIOCM_RTS | TIOCM_DSR | TIOCM_CTS;
-            return 0;
+        case TIOCMGET: *(int*)argument = TIOCM_DTR | TIOCM_RTS | TIOCM_DSR | TIOCM_CTS; return 0;
         case TIOCMSET:
         case TIOCMBIS:
-        case TIOCMBIC:
-            return 0;
-        default:
-            return result;
+        case TIOCMBIC: return 0;
+        default: return result;
     }
 }
 
@@ -99,7 +95,8 @@ int close(int fd) {
         const int saved_errno = errno;
         const int log = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (log >= 0) {
-            if (write(log, line, (size_t)length) < 0) { /* the log is best effort */ }
+            if (write(log, line, (size_t)length) < 0) { /* the log is best effort */
+            }
             real_close(log);
         }
         errno = saved_errno;

@@ -115,9 +115,10 @@ int LoadFile(const std::string& path, PortConfigRecord* record, bool missingIsFi
     switch (result.status) {
         case SealedReadStatus::kOk:
             if (result.fileLength > kRecordSize) {
-                std::fprintf(stderr,
-                             "kavexctl config: note: %s is %llu bytes long; only its first %zu bytes are used\n",
-                             path.c_str(), static_cast<unsigned long long>(result.fileLength), kRecordSize);
+                std::fprintf(
+                    stderr,
+                    "kavexctl config: note: %s is %llu bytes long; only its first %zu bytes are used\n",
+                    path.c_str(), static_cast<unsigned long long>(result.fileLength), kRecordSize);
             }
             return kExitOk;
         case SealedReadStatus::kMissing:
@@ -132,10 +133,11 @@ int LoadFile(const std::string& path, PortConfigRecord* record, bool missingIsFi
                          path.c_str(), static_cast<unsigned long long>(result.fileLength), kRecordSize);
             return kExitFailure;
         case SealedReadStatus::kCorrupt:
-            std::fprintf(stderr,
-                         "kavexctl config: %s is not a valid port configuration file: its CRC-32 does not match "
-                         "(the file is damaged or is not a Kavex configuration)\n",
-                         path.c_str());
+            std::fprintf(
+                stderr,
+                "kavexctl config: %s is not a valid port configuration file: its CRC-32 does not match "
+                "(the file is damaged or is not a Kavex configuration)\n",
+                path.c_str());
             return kExitFailure;
         case SealedReadStatus::kFileError:
         default:
@@ -181,7 +183,8 @@ int Set(const Options& options) {
     auto record = std::make_unique<PortConfigRecord>();
     bool missing = false;
     if (LoadFile(options.file, record.get(), true, &missing) != kExitOk) {
-        std::fprintf(stderr, "kavexctl config set: the file was left unchanged (use 'init' to start afresh)\n");
+        std::fprintf(stderr,
+                     "kavexctl config set: the file was left unchanged (use 'init' to start afresh)\n");
         return kExitFailure;
     }
     if (missing) CPortConfig::SetDefaults(*record);

@@ -11,8 +11,9 @@
 namespace kavexctl {
 
 int RunDemo(int, char**) {
-    std::fprintf(stderr, "kavexctl demo: needs Linux pseudo-terminals; on Windows try 'kavexctl read COMn' "
-                         "with a reader.\n");
+    std::fprintf(stderr,
+                 "kavexctl demo: needs Linux pseudo-terminals; on Windows try 'kavexctl read COMn' "
+                 "with a reader.\n");
     return kExitUnavailable;
 }
 
@@ -47,7 +48,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kCodes[] = {"0012345678", "4085551234", "9876543210"};
 constexpr int kCodeCount = sizeof kCodes / sizeof kCodes[0];
 constexpr int kPortNumber = 1;
-constexpr auto kGap = std::chrono::milliseconds(250);   // between cards
+constexpr auto kGap = std::chrono::milliseconds(250);  // between cards
 constexpr auto kTimeLimit = std::chrono::seconds(20);  // the demo gives up after this
 
 // A private KAVEX_PREFIX, removed again at the end.
@@ -56,7 +57,8 @@ public:
     PrivatePrefix() {
         char pattern[] = "/tmp/kavex-demo-XXXXXX";
         if (mkdtemp(pattern) == nullptr) {
-            throw std::runtime_error(std::string("cannot create a directory in /tmp: ") + std::strerror(errno));
+            throw std::runtime_error(std::string("cannot create a directory in /tmp: ") +
+                                     std::strerror(errno));
         }
         path_ = pattern;
     }
@@ -113,9 +115,10 @@ int Demo() {
         open = false;
     });
 
-    std::printf("Kavex demo: a simulated card reader on COM%d (%s) sends %d codes at 1200 baud;\n"
-                "kavexctl reads them through %s (OpenComEx, GetCardCodeEx, CloseComEx).\n\n",
-                kPortNumber, reader.DevicePath().c_str(), kCodeCount, library.Path().c_str());
+    std::printf(
+        "Kavex demo: a simulated card reader on COM%d (%s) sends %d codes at 1200 baud;\n"
+        "kavexctl reads them through %s (OpenComEx, GetCardCodeEx, CloseComEx).\n\n",
+        kPortNumber, reader.DevicePath().c_str(), kCodeCount, library.Path().c_str());
     std::fflush(stdout);
     {
         std::lock_guard<std::mutex> lock(libraryLock);
@@ -180,10 +183,11 @@ int Demo() {
         return result == kExitOk ? kExitFailure : result;
     }
     if (result == kExitOk) {
-        std::printf("\nDone: %d codes read. A code's 0x02 and ten digits take about 90 ms on the line,\n"
-                    "and the library looks for more digits every 100 ms.\n"
-                    "Try your own host with 'kavexctl simulate --help'.\n",
-                    kCodeCount);
+        std::printf(
+            "\nDone: %d codes read. A code's 0x02 and ten digits take about 90 ms on the line,\n"
+            "and the library looks for more digits every 100 ms.\n"
+            "Try your own host with 'kavexctl simulate --help'.\n",
+            kCodeCount);
     }
     return result;
 }
@@ -193,11 +197,12 @@ int Demo() {
 int RunDemo(int argc, char** argv) {
     if (argc > 0) {
         const bool help = std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0;
-        std::fprintf(help ? stdout : stderr,
-                     "usage: kavexctl demo\n\nReads %d card codes from a built-in simulated reader through the "
-                     "library's exported functions and prints each with its delay. Exit code 0 when every "
-                     "code arrived intact.\n",
-                     kCodeCount);
+        std::fprintf(
+            help ? stdout : stderr,
+            "usage: kavexctl demo\n\nReads %d card codes from a built-in simulated reader through the "
+            "library's exported functions and prints each with its delay. Exit code 0 when every "
+            "code arrived intact.\n",
+            kCodeCount);
         return help ? kExitOk : kExitUsage;
     }
     try {

@@ -66,7 +66,8 @@ std::vector<std::string> UsbDevices() {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/dev", error)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) devices.push_back(entry.path().string());
+        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0)
+            devices.push_back(entry.path().string());
     }
     std::sort(devices.begin(), devices.end());
     return devices;
@@ -75,7 +76,7 @@ std::vector<std::string> UsbDevices() {
 int ListPorts(bool all) {
     const std::string prefix = kavex::posix::KavexPrefix();
     std::vector<std::string> reached;  // devices that have a COM name
-    std::vector<int> freeNames;         // COM1..COM9 with no device that works
+    std::vector<int> freeNames;        // COM1..COM9 with no device that works
     int shown = 0, hidden = 0;
     for (int n = 1; n <= 255; ++n) {
         const std::string path = kavex::posix::ComDevicePath(n);
@@ -107,7 +108,8 @@ int ListPorts(bool all) {
 
     std::vector<std::string> unnamed;
     for (const std::string& device : UsbDevices()) {
-        if (std::find(reached.begin(), reached.end(), Canonical(device)) == reached.end()) unnamed.push_back(device);
+        if (std::find(reached.begin(), reached.end(), Canonical(device)) == reached.end())
+            unnamed.push_back(device);
     }
     if (!unnamed.empty()) {
         const std::string directory = prefix + "/dosdevices";
@@ -123,9 +125,10 @@ int ListPorts(bool all) {
                         directory.c_str(), sudo.c_str(), device.c_str(), directory.c_str(), n);
         }
     }
-    std::printf("\nKAVEX_PREFIX is %s. A host names COM1 to COM9 only (the fourth character of the name\n"
-                "counts: COM10 is COM1); map any device to one of them with a link in %s/dosdevices.\n",
-                prefix.c_str(), prefix.c_str());
+    std::printf(
+        "\nKAVEX_PREFIX is %s. A host names COM1 to COM9 only (the fourth character of the name\n"
+        "counts: COM10 is COM1); map any device to one of them with a link in %s/dosdevices.\n",
+        prefix.c_str(), prefix.c_str());
     return kExitOk;
 }
 

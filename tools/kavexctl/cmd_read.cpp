@@ -61,20 +61,25 @@ int ReportOpenFailure(const char* name, int portNumber) {
     if (probe.mapped) where += " (dosdevices link)";
     switch (probe.state) {
         case PortState::kBusy:
-            std::fprintf(stderr, "kavexctl read: %s (%s) is busy: another program has it open. Close that "
-                                 "program, or choose another port.\n", name, where.c_str());
+            std::fprintf(stderr,
+                         "kavexctl read: %s (%s) is busy: another program has it open. Close that "
+                         "program, or choose another port.\n",
+                         name, where.c_str());
             return kExitFailure;
         case PortState::kNoPermission:
-            std::fprintf(stderr, "kavexctl read: no permission to open %s (%s). Add the user to the dialout "
-                                 "group (sudo usermod -aG dialout $USER, then log in again).\n", name,
-                         where.c_str());
+            std::fprintf(stderr,
+                         "kavexctl read: no permission to open %s (%s). Add the user to the dialout "
+                         "group (sudo usermod -aG dialout $USER, then log in again).\n",
+                         name, where.c_str());
             return kExitUnavailable;
         case PortState::kOk:
-            std::fprintf(stderr, "kavexctl read: the library could not set up %s (%s).\n", name, where.c_str());
+            std::fprintf(stderr, "kavexctl read: the library could not set up %s (%s).\n", name,
+                         where.c_str());
             return kExitFailure;
         default:
-            std::fprintf(stderr, "kavexctl read: cannot open %s (%s): %s.\n'kavexctl ports' lists the ports "
-                                 "of this machine; on Linux map a device with a link in $KAVEX_PREFIX/dosdevices.\n",
+            std::fprintf(stderr,
+                         "kavexctl read: cannot open %s (%s): %s.\n'kavexctl ports' lists the ports "
+                         "of this machine; on Linux map a device with a link in $KAVEX_PREFIX/dosdevices.\n",
                          name, where.c_str(), Describe(probe).c_str());
             return kExitUnavailable;
     }
@@ -117,8 +122,10 @@ int RunRead(int argc, char** argv) {
     }
     if (configured) {
         if (name != nullptr) {
-            std::fprintf(stderr, "kavexctl read: --config takes its ports from the configuration file; "
-                                 "leave out '%s'\n", name);
+            std::fprintf(stderr,
+                         "kavexctl read: --config takes its ports from the configuration file; "
+                         "leave out '%s'\n",
+                         name);
             return kExitUsage;
         }
         return RunConfiguredRead(count);

@@ -100,7 +100,8 @@ void SendLines(SimulatedReader& reader, const StopSignals& signals, const std::a
         if (line.size() > 4096 && line.find('\n') == std::string::npos) line.clear();  // not a code
         for (size_t end; (end = line.find('\n')) != std::string::npos; line.erase(0, end + 1)) {
             std::string code = line.substr(0, end);
-            while (!code.empty() && (code.back() == '\r' || code.back() == ' ' || code.back() == '\t')) code.pop_back();
+            while (!code.empty() && (code.back() == '\r' || code.back() == ' ' || code.back() == '\t'))
+                code.pop_back();
             code.erase(0, code.find_first_not_of(" \t"));
             if (code.empty()) continue;
             if (!SimulatedReader::IsValidCode(code)) {
@@ -139,7 +140,8 @@ int RunSimulate(int argc, char** argv) {
             PrintUsage(stderr);
             return kExitUsage;
         } else if (!SimulatedReader::IsValidCode(arg)) {
-            std::fprintf(stderr, "kavexctl simulate: '%s' is not a card code (1 to 50 digits)\n", arg.c_str());
+            std::fprintf(stderr, "kavexctl simulate: '%s' is not a card code (1 to 50 digits)\n",
+                         arg.c_str());
             return kExitUsage;
         } else {
             codes.push_back(arg);
@@ -156,7 +158,8 @@ int RunSimulate(int argc, char** argv) {
     } else {
         char pattern[] = "/tmp/kavex-sim-XXXXXX";
         if (mkdtemp(pattern) == nullptr) {
-            std::fprintf(stderr, "kavexctl simulate: cannot create a directory in /tmp: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "kavexctl simulate: cannot create a directory in /tmp: %s\n",
+                         std::strerror(errno));
             return kExitFailure;
         }
         prefix = pattern;
@@ -168,11 +171,12 @@ int RunSimulate(int argc, char** argv) {
     int result = kExitOk;
     try {
         SimulatedReader reader(prefix, portNumber);
-        std::printf("Simulated card reader on COM%d (%s).\n"
-                    "In the shell of the host program:\n"
-                    "  export KAVEX_PREFIX=%s\n"
-                    "then open COM%d, for example: kavexctl read COM%d\n",
-                    portNumber, reader.DevicePath().c_str(), prefix.c_str(), portNumber, portNumber);
+        std::printf(
+            "Simulated card reader on COM%d (%s).\n"
+            "In the shell of the host program:\n"
+            "  export KAVEX_PREFIX=%s\n"
+            "then open COM%d, for example: kavexctl read COM%d\n",
+            portNumber, reader.DevicePath().c_str(), prefix.c_str(), portNumber, portNumber);
         std::fflush(stdout);
         char portLabel[8];
         std::snprintf(portLabel, sizeof portLabel, "COM%d", portNumber);

@@ -14,20 +14,25 @@ namespace {
 constexpr long long kInt32Min = -2147483648LL;
 constexpr long long kInt32Max = 2147483647LL;
 
-#define KAVEX_TEXT(name, maxText) \
-    ConfigField { #name, FieldKind::kText, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), 0, 0, maxText, true }
-#define KAVEX_SIGNED(name, minimum, maximum)                                                                    \
-    ConfigField {                                                                                               \
-        #name, FieldKind::kSigned, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), minimum, \
-            maximum, 0, true                                                                                    \
+#define KAVEX_TEXT(name, maxText)                                                                        \
+    ConfigField {                                                                                        \
+#name, FieldKind::kText, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), 0, 0, \
+            maxText, true                                                                                \
     }
-#define KAVEX_UNSIGNED(name, minimum, maximum, settable)                                                          \
-    ConfigField {                                                                                                 \
-        #name, FieldKind::kUnsigned, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), minimum, \
-            maximum, 0, settable                                                                                  \
+#define KAVEX_SIGNED(name, minimum, maximum)                                                         \
+    ConfigField {                                                                                    \
+#name, FieldKind::kSigned, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), \
+            minimum, maximum, 0, true                                                                \
+    }
+#define KAVEX_UNSIGNED(name, minimum, maximum, settable)                                               \
+    ConfigField {                                                                                      \
+#name, FieldKind::kUnsigned, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), \
+            minimum, maximum, 0, settable                                                              \
     }
 
-const std::uint8_t* Bytes(const PortConfigRecord& record) { return reinterpret_cast<const std::uint8_t*>(&record); }
+const std::uint8_t* Bytes(const PortConfigRecord& record) {
+    return reinterpret_cast<const std::uint8_t*>(&record);
+}
 std::uint8_t* Bytes(PortConfigRecord& record) { return reinterpret_cast<std::uint8_t*>(&record); }
 
 // The field's little-endian integer, sign-extended for signed fields.
@@ -70,7 +75,8 @@ bool ParseNumber(const std::string& text, long long minimum, long long maximum, 
         return false;
     }
     if (parsed < minimum || parsed > maximum) {
-        *error = text + " is out of range (" + std::to_string(minimum) + " .. " + std::to_string(maximum) + ")";
+        *error =
+            text + " is out of range (" + std::to_string(minimum) + " .. " + std::to_string(maximum) + ")";
         return false;
     }
     *number = parsed;
@@ -101,7 +107,8 @@ const std::vector<ConfigField>& ConfigFields() {
         KAVEX_TEXT(Text288, 19),
         KAVEX_SIGNED(Number308, kInt32Min, kInt32Max),
         KAVEX_SIGNED(Number312, kInt32Min, kInt32Max),
-        ConfigField{"FurtherPorts", FieldKind::kPorts, offsetof(PortConfigRecord, FurtherPorts), 4, 0, 255, 0, true},
+        ConfigField{"FurtherPorts", FieldKind::kPorts, offsetof(PortConfigRecord, FurtherPorts), 4, 0, 255, 0,
+                    true},
         KAVEX_SIGNED(Number320, kInt32Min, kInt32Max),
         KAVEX_SIGNED(DailyCount, kInt32Min, kInt32Max),
         KAVEX_UNSIGNED(DailyCountDay, 0, 4294967295LL, true),
@@ -152,7 +159,8 @@ std::string FieldJson(const PortConfigRecord& record, const ConfigField& field) 
     }
 }
 
-bool SetField(PortConfigRecord& record, const ConfigField& field, const std::string& value, std::string* error) {
+bool SetField(PortConfigRecord& record, const ConfigField& field, const std::string& value,
+              std::string* error) {
     if (!field.settable) {
         *error = std::string(field.name) + " cannot be set: it is computed when the file is saved";
         return false;
@@ -164,8 +172,8 @@ bool SetField(PortConfigRecord& record, const ConfigField& field, const std::str
             return false;
         }
         if (gbk.find('\0') != std::string::npos || gbk.size() > field.maxText) {
-            *error = "the text is " + std::to_string(gbk.size()) + " bytes in GBK; " + field.name + " holds at most " +
-                     std::to_string(field.maxText);
+            *error = "the text is " + std::to_string(gbk.size()) + " bytes in GBK; " + field.name +
+                     " holds at most " + std::to_string(field.maxText);
             return false;
         }
         // As the library's setters store texts: the field is cleared first,
@@ -182,7 +190,8 @@ bool SetField(PortConfigRecord& record, const ConfigField& field, const std::str
         std::size_t begin = 0;
         while (true) {
             const std::size_t comma = value.find(',', begin);
-            const std::string part = value.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+            const std::string part =
+                value.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
             if (count == 4) {
                 *error = "FurtherPorts takes exactly four port numbers, e.g. FurtherPorts=2,0,0,0";
                 return false;

@@ -16,8 +16,8 @@ struct ConfigField {
     const char* name;  // exactly as the record names it
     FieldKind kind;
     std::size_t offset;
-    std::size_t size;     // bytes in the record
-    long long minimum;    // numbers: the accepted range
+    std::size_t size;   // bytes in the record
+    long long minimum;  // numbers: the accepted range
     long long maximum;
     std::size_t maxText;  // texts: the most bytes `set` stores
     bool settable;
@@ -34,6 +34,7 @@ std::string FieldJson(const PortConfigRecord& record, const ConfigField& field);
 
 // Parses `value` for the field and stores it. False with a message when the
 // value is malformed or out of range; the record is then unchanged.
-bool SetField(PortConfigRecord& record, const ConfigField& field, const std::string& value, std::string* error);
+bool SetField(PortConfigRecord& record, const ConfigField& field, const std::string& value,
+              std::string* error);
 
 }  // namespace kavexctl

@@ -26,11 +26,12 @@ constexpr UINT kGbkCodePage = 936;
 bool Convert(UINT from, UINT to, const std::string& input, std::string* output) {
     output->clear();
     if (input.empty()) return true;
-    const int wide = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, input.data(), static_cast<int>(input.size()),
-                                         nullptr, 0);
+    const int wide = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, input.data(),
+                                         static_cast<int>(input.size()), nullptr, 0);
     if (wide <= 0) return false;
     std::vector<wchar_t> utf16(static_cast<std::size_t>(wide));
-    MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, input.data(), static_cast<int>(input.size()), utf16.data(), wide);
+    MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, input.data(), static_cast<int>(input.size()),
+                        utf16.data(), wide);
     BOOL lossy = FALSE;
     BOOL* lossyFlag = to == CP_UTF8 ? nullptr : &lossy;
     const int bytes = WideCharToMultiByte(to, 0, utf16.data(), wide, nullptr, 0, nullptr, lossyFlag);

@@ -28,8 +28,10 @@ void DescribeConfiguration() {
     if (!present) {
         std::fprintf(stderr, "No %s: the library uses COM1 and no further readers.\n", path);
     } else if (!config.Load()) {
-        std::fprintf(stderr, "%s is not valid (wrong length or checksum): the library uses COM1 and no\n"
-                             "further readers. 'kavexctl config show --file %s' says more.\n", path, path);
+        std::fprintf(stderr,
+                     "%s is not valid (wrong length or checksum): the library uses COM1 and no\n"
+                     "further readers. 'kavexctl config show --file %s' says more.\n",
+                     path, path);
     }
     std::fprintf(stderr, "Primary reader on COM%d", config.GetPrimaryPort());
     for (int type = 1; type <= 4; ++type) {
@@ -53,8 +55,9 @@ int RunConfiguredRead(long count) {
 
     DescribeConfiguration();
     if (kavex.OpenCom(nullptr) != 1) {
-        std::fprintf(stderr, "kavexctl read: the primary reader did not open (missing, busy or no permission;\n"
-                             "'kavexctl ports' shows each port's state).\n");
+        std::fprintf(stderr,
+                     "kavexctl read: the primary reader did not open (missing, busy or no permission;\n"
+                     "'kavexctl ports' shows each port's state).\n");
         kavex.CloseCom();  // further readers that did open are closed again
         return kExitFailure;
     }

@@ -91,7 +91,8 @@ bool KavexLibrary::Load(std::string* error) {
             path_ = candidate;
 #ifndef _WIN32
             char resolved[4096];
-            if (candidate.find('/') != std::string::npos && realpath(candidate.c_str(), resolved) != nullptr) {
+            if (candidate.find('/') != std::string::npos &&
+                realpath(candidate.c_str(), resolved) != nullptr) {
                 path_ = resolved;
             }
 #endif
@@ -148,8 +149,8 @@ bool KavexLibrary::LoadFor(const char* command, std::initializer_list<const char
         if (!Has(name)) missing += std::string(missing.empty() ? "" : ", ") + name;
     }
     if (!missing.empty()) {
-        std::fprintf(stderr, "kavexctl %s: %s does not export %s; it is not a complete Kavex library.\n", command,
-                     path_.c_str(), missing.c_str());
+        std::fprintf(stderr, "kavexctl %s: %s does not export %s; it is not a complete Kavex library.\n",
+                     command, path_.c_str(), missing.c_str());
         return false;
     }
     return true;

@@ -22,8 +22,8 @@ namespace kavexctl {
 PortProbe ProbePort(int portNumber) {
     PortProbe probe;
     probe.device = "\\\\.\\COM" + std::to_string(portNumber);
-    HANDLE handle = CreateFileA(probe.device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle = CreateFileA(probe.device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
         probe.state = PortState::kOk;
@@ -95,7 +95,9 @@ std::string Describe(const PortProbe& probe) {
 #ifdef _WIN32
         case PortState::kNoPermission: return "no permission";
 #else
-        case PortState::kNoPermission: return "no permission: add the user to the dialout group (sudo usermod -aG dialout $USER, then log in again)";
+        case PortState::kNoPermission:
+            return "no permission: add the user to the dialout group (sudo usermod -aG dialout $USER, then "
+                   "log in again)";
 #endif
         case PortState::kMissing: return "no such device";
         case PortState::kNoHardware: return "no hardware behind it";

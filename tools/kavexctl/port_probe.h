@@ -9,7 +9,7 @@ namespace kavexctl {
 enum class PortState { kOk, kBusy, kNoPermission, kMissing, kNoHardware, kNotSerial, kError };
 
 struct PortProbe {
-    std::string device;  // the device path (Linux) or name (Windows)
+    std::string device;   // the device path (Linux) or name (Windows)
     bool mapped = false;  // reached through a dosdevices link
     PortState state = PortState::kError;
     std::string detail;  // the system's text, for kError

@@ -94,7 +94,8 @@ bool SimulatedReader::IsValidCode(const std::string& code) {
     return true;
 }
 
-bool SimulatedReader::Send(const std::string& code, const std::atomic<bool>* stop, Clock::time_point* firstByte) {
+bool SimulatedReader::Send(const std::string& code, const std::atomic<bool>* stop,
+                           Clock::time_point* firstByte) {
     const std::string frame = Frame(code);
     // Each byte leaves at its own moment on a fixed schedule, so a late
     // wake-up does not slow the bytes after it.

@@ -40,7 +40,8 @@ public:
     // Sends one framed code byte by byte at line speed; *firstByte (when
     // given) receives the moment the first byte went out. Stops early, with
     // false, once *stop becomes true.
-    bool Send(const std::string& code, const std::atomic<bool>* stop = nullptr, Clock::time_point* firstByte = nullptr);
+    bool Send(const std::string& code, const std::atomic<bool>* stop = nullptr,
+              Clock::time_point* firstByte = nullptr);
 
     // True once a host has opened the port as a reader port (the line was
     // set to 1200 baud; it starts at 9600).

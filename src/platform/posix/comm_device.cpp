@@ -113,8 +113,8 @@ BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
     const DWORD multiplier = timeouts.ReadTotalTimeoutMultiplier;
     const DWORD constant = timeouts.ReadTotalTimeoutConstant;
     const bool immediate = interval == MAXDWORD && multiplier == 0 && constant == 0;
-    const bool firstByte = interval == MAXDWORD && multiplier == MAXDWORD && constant != 0 &&
-                           constant != MAXDWORD;
+    const bool firstByte =
+        interval == MAXDWORD && multiplier == MAXDWORD && constant != 0 && constant != MAXDWORD;
     std::int64_t totalMs = -1;
     if (firstByte) {
         totalMs = constant;

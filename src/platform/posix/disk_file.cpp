@@ -23,7 +23,8 @@ BOOL FailWithPathError(const char* path) {
 
 // Opens the file as the creation disposition says. *created tells whether
 // this call made it.
-UniqueFd OpenWithDisposition(const char* path, int flags, DWORD disposition, mode_t createMode, bool* created) {
+UniqueFd OpenWithDisposition(const char* path, int flags, DWORD disposition, mode_t createMode,
+                             bool* created) {
     *created = false;
     if (disposition == CREATE_NEW) {
         UniqueFd fd(open(path, flags | O_CREAT | O_EXCL, createMode));
@@ -117,7 +118,8 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
         FailWithErrno();
         return nullptr;
     }
-    const bool existed = !created && (creationDisposition == OPEN_ALWAYS || creationDisposition == CREATE_ALWAYS);
+    const bool existed =
+        !created && (creationDisposition == OPEN_ALWAYS || creationDisposition == CREATE_ALWAYS);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return std::make_shared<DiskFile>(fd.Release(), access);
 }
@@ -162,9 +164,9 @@ BOOL DiskFile::Flush() {
 DWORD DiskFile::SetPointer(LONG distanceLow, PLONG distanceHigh, DWORD moveMethod) {
     std::int64_t distance = distanceLow;
     if (distanceHigh != nullptr) {
-        distance = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh))
-                                              << 32) |
-                                             static_cast<std::uint32_t>(distanceLow));
+        distance = static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh)) << 32) |
+            static_cast<std::uint32_t>(distanceLow));
     }
     off_t origin = 0;
     if (moveMethod == FILE_CURRENT) {

@@ -26,8 +26,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     } else {
-        object = kavex::posix::OpenDiskFile(lpFileName, dwDesiredAccess, dwShareMode,
-                                            dwCreationDisposition, dwFlagsAndAttributes);
+        object = kavex::posix::OpenDiskFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                                            dwFlagsAndAttributes);
     }
     if (!object) return INVALID_HANDLE_VALUE;
     return kavex::posix::InsertObject(std::move(object));
@@ -47,8 +47,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     return object->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
 }
 
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped) {
     auto object = kavex::posix::LookupObject(hFile);
     if (!object) return FALSE;
     if (lpOverlapped != nullptr) return Fail(ERROR_NOT_SUPPORTED);

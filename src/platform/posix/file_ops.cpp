@@ -74,7 +74,8 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     } else if (kavex::posix::IsReadOnlyMode(status.st_mode)) {
         mode |= S_IWUSR;
     }
-    if (mode != (status.st_mode & 07777) && chmod(lpFileName, mode) != 0) return kavex::posix::FailWithErrno();
+    if (mode != (status.st_mode & 07777) && chmod(lpFileName, mode) != 0)
+        return kavex::posix::FailWithErrno();
     return TRUE;
 }
 
@@ -86,13 +87,15 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     if (lstat(lpNewFileName, &target) == 0) {
         if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
         // Windows replaces neither a directory nor a read-only file.
-        if (S_ISDIR(target.st_mode) || (S_ISREG(target.st_mode) && kavex::posix::IsReadOnlyMode(target.st_mode))) {
+        if (S_ISDIR(target.st_mode) ||
+            (S_ISREG(target.st_mode) && kavex::posix::IsReadOnlyMode(target.st_mode))) {
             return Fail(ERROR_ACCESS_DENIED);
         }
     }
-    const int result = (dwFlags & MOVEFILE_REPLACE_EXISTING)
-                           ? rename(lpExistingFileName, lpNewFileName)
-                           : renameat2(AT_FDCWD, lpExistingFileName, AT_FDCWD, lpNewFileName, RENAME_NOREPLACE);
+    const int result =
+        (dwFlags & MOVEFILE_REPLACE_EXISTING)
+            ? rename(lpExistingFileName, lpNewFileName)
+            : renameat2(AT_FDCWD, lpExistingFileName, AT_FDCWD, lpNewFileName, RENAME_NOREPLACE);
     if (result != 0) {
         if (errno == EXDEV) return Fail(ERROR_NOT_SAME_DEVICE);
         if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
@@ -114,7 +117,8 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     struct stat status {};
     if (lstat(lpFileName, &status) != 0) return kavex::posix::FailForPath(lpFileName);
     // Windows deletes neither directories nor read-only files.
-    if (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && kavex::posix::IsReadOnlyMode(status.st_mode))) {
+    if (S_ISDIR(status.st_mode) ||
+        (S_ISREG(status.st_mode) && kavex::posix::IsReadOnlyMode(status.st_mode))) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     return unlink(lpFileName) == 0 ? TRUE : kavex::posix::FailForPath(lpFileName);
@@ -142,8 +146,8 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LP
         return uUnique & 0xFFFFu;
     }
     static std::atomic<unsigned> counter{0};
-    const unsigned start = static_cast<unsigned>(getpid()) * 2654435761u + static_cast<unsigned>(time(nullptr)) +
-                           counter.fetch_add(1) * 7919u;
+    const unsigned start = static_cast<unsigned>(getpid()) * 2654435761u +
+                           static_cast<unsigned>(time(nullptr)) + counter.fetch_add(1) * 7919u;
     for (unsigned attempt = 0; attempt < 0x10000u; ++attempt) {
         const UINT number = (start + attempt) & 0xFFFFu;
         if (number == 0) continue;

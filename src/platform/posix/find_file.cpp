@@ -69,7 +69,8 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     }
     const std::string path(lpFileName);
     const std::size_t slash = path.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string directory =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);

@@ -95,7 +95,9 @@ bool AcquireShareAccess(int fd, bool readable, DWORD access, DWORD shareMode) {
     const struct {
         bool applies;
         Mark mark;
-    } checks[] = {{wantsRead, kDeniesRead}, {wantsWrite, kDeniesWrite}, {deniesRead, kHasRead},
+    } checks[] = {{wantsRead, kDeniesRead},
+                  {wantsWrite, kDeniesWrite},
+                  {deniesRead, kHasRead},
                   {deniesWrite, kHasWrite}};
     for (const auto& check : checks) {
         if (!check.applies) continue;
@@ -111,7 +113,9 @@ bool AcquireShareAccess(int fd, bool readable, DWORD access, DWORD shareMode) {
     const struct {
         bool applies;
         Mark mark;
-    } marks[] = {{wantsRead, kHasRead}, {wantsWrite, kHasWrite}, {deniesRead, kDeniesRead},
+    } marks[] = {{wantsRead, kHasRead},
+                 {wantsWrite, kHasWrite},
+                 {deniesRead, kDeniesRead},
                  {deniesWrite, kDeniesWrite}};
     for (const auto& mark : marks) {
         if (mark.applies && !PlaceMark(fd, readable, mark.mark)) {

@@ -66,8 +66,7 @@ constexpr MessageText kMessages[] = {
     {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error.\r\n"},
     {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
-    {ERROR_INVALID_USER_BUFFER,
-     "The supplied user buffer is not valid for the requested operation.\r\n"},
+    {ERROR_INVALID_USER_BUFFER, "The supplied user buffer is not valid for the requested operation.\r\n"},
 };
 
 const char* FindMessage(DWORD code) {
