@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "config/file_location.h"
 #include "config/sealed_file.h"
 
 namespace kavex::config {
@@ -30,42 +31,13 @@ std::uint32_t Now() {
     return clock != nullptr ? clock() : static_cast<std::uint32_t>(std::time(nullptr));
 }
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
-// Composes "<directory of the host executable><separator>ipportconfig.ini"
-// into a zero-filled MAX_PATH buffer. False, with the buffer left empty, when
-// the executable's path is unknown or the result would not fit in 259
-// characters.
-bool ComposeConfigPath(char (&path)[MAX_PATH]) {
-    std::memset(path, 0, sizeof path);
-    char module[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false;  // unknown or cut short
-    const char* last = nullptr;
-    for (const char* p = module; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == '/') last = p;
-    }
-    if (last == nullptr) return false;
-    const auto directoryLength = static_cast<int>(last - module);
-    const int written = std::snprintf(path, sizeof path, "%.*s%c%s", directoryLength, module, kSeparator,
-                                      kPortConfigFileName);
-    if (written < 0 || written >= MAX_PATH) {
-        std::memset(path, 0, sizeof path);
-        return false;
-    }
-    return true;
-}
-
-bool FileExists(const char* path) {
-    WIN32_FIND_DATAA data;
-    const HANDLE search = FindFirstFileA(path, &data);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    return true;
+// The full path of "ipportconfig.ini" beside the host executable, at most
+// 259 characters. False when the executable's path is unknown or the result
+// would not fit.
+bool ComposeConfigPath(std::string* path) {
+    std::string directory;
+    return HostExecutableDirectory(MAX_PATH, &directory) &&
+           ComposePath(directory, kPortConfigFileName, MAX_PATH, path);
 }
 
 // The length of a text of at most `limit` characters (strnlen is not
@@ -152,10 +124,10 @@ void CPortConfig::SetDefaults(PortConfigRecord& record) {
 
 BOOL CPortConfig::GetConfigPath(char* path) {
     if (path == nullptr) return FALSE;
-    char composed[MAX_PATH];
-    if (!kavex::config::ComposeConfigPath(composed)) return FALSE;
-    std::memcpy(path, composed, std::strlen(composed));
-    return kavex::config::FileExists(composed) ? TRUE : FALSE;
+    std::string composed;
+    if (!kavex::config::ComposeConfigPath(&composed)) return FALSE;
+    std::memcpy(path, composed.data(), composed.size());
+    return kavex::config::PathExists(composed.c_str()) ? TRUE : FALSE;
 }
 
 BOOL CPortConfig::ConfigFileExists() {
@@ -174,10 +146,10 @@ BOOL CPortConfig::Load() {
 
 BOOL CPortConfig::Save() {
     if (m_pRecord == nullptr) return FALSE;
-    char path[MAX_PATH];
-    if (!kavex::config::ComposeConfigPath(path)) return FALSE;
+    std::string path;
+    if (!kavex::config::ComposeConfigPath(&path)) return FALSE;
     std::string error;
-    if (kavex::config::WriteSealedFile(path, m_pRecord, sizeof *m_pRecord, &error)) return TRUE;
+    if (kavex::config::WriteSealedFile(path.c_str(), m_pRecord, sizeof *m_pRecord, &error)) return TRUE;
     std::printf("%s\n", error.c_str());
     return FALSE;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/crc32.h"
+#include "config/file_location.h"
 #include "config/rc4.h"
 
 namespace kavex::config {
@@ -46,22 +47,12 @@ bool StepFails(SaveStep step) {
     return hook != nullptr && hook(step);
 }
 
-// The directory part of a path, accepting either separator.
-std::string DirectoryOf(const char* path) {
-    const char* last = nullptr;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == '/') last = p;
-    }
-    if (last == nullptr) return ".";
-    if (last == path) return std::string(path, 1);
-    return std::string(path, static_cast<std::size_t>(last - path));
-}
-
 // The temporary file of one save: removed again unless it was moved into place.
 class TempFile {
 public:
     explicit TempFile(const char* targetPath) {
-        const std::string directory = DirectoryOf(targetPath);
+        std::string directory = ".";
+        DirectoryOfPath(targetPath, &directory);
         Step(SaveStep::kCreateTemp, targetPath);
         if (GetTempFileNameA(directory.c_str(), "~kv", 0, path_) == 0) {
             CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), directory.c_str());
