@@ -155,7 +155,9 @@ BOOL CPortConfig::Save() {
 }
 
 int CPortConfig::GetFurtherPort(int type) {
-    if (m_pRecord == nullptr || type < 1 || type > 4) return -1;
+    if (type < 1 || type > 4) return -1;
+    // Without a record the reader has no port, as with the defaults.
+    if (m_pRecord == nullptr) return 0;
     return m_pRecord->FurtherPorts[type - 1];
 }
 

@@ -98,7 +98,8 @@ void SetClockSource(ClockSource clock);
 // field and saves the whole record; destruction never saves.
 //
 // An object without a record (its allocation failed) does nothing: getters
-// give 0 (GetFurtherPort -1), setters, Load and Save give 0.
+// give 0 (GetFurtherPort -1 for a type outside 1 .. 4), setters, Load and
+// Save give 0.
 class CPortConfig {
 public:
     // Fills the record with its defaults and loads the file over them.
@@ -119,7 +120,8 @@ public:
     // Writes the whole record to the file (see kavex::config::WriteSealedFile).
     BOOL Save();
 
-    // Further reader 1 .. 4: its COM port number (0: none); -1 for any other type.
+    // Further reader 1 .. 4: its COM port number (0: none, also for an object
+    // without a record); -1 for any other type.
     int GetFurtherPort(int type);
 
     // Text getters copy into the caller's buffer, which must be one byte

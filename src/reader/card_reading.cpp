@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "kavex.h"
 #include "reader/port_set.h"
 #include "serial/serial_exception.h"
 
@@ -128,9 +127,7 @@ int MakeHexCardNumber(char* out, int length) {
     return 1;
 }
 
-extern "C" KAVEX_API int KAVEX_CALL GetCardCode(char* cardCode) { return ReadCardCode(g_ComPort, cardCode); }
-
-extern "C" KAVEX_API int KAVEX_CALL GetCardCodeEx(char* cardCode, int codeLength) {
+int ReadExtendedCardCode(char* cardCode, int codeLength) {
     if (cardCode == nullptr) return 0;
     if (codeLength < 0 || codeLength > kMaxDigits) {
         cardCode[0] = '\0';

@@ -30,6 +30,14 @@ int ReadComDigits(CSerialPort& port, char* buffer, int count);
 // A null cardCode gives 0 and reads nothing.
 int ReadCardCode(CSerialPort& port, char* cardCode);
 
+// GetCardCodeEx: waits, reading the extended port every 100 ms, until
+// `codeLength` digits (0 to 50) have been gathered, carried-over ones
+// included; writes them with a terminator and keeps the surplus in
+// g_CarryCode. Returns the length written. A closed or failing port ends
+// the wait with 0 and an empty string, every digit kept for the next call;
+// a length outside 0 to 50 gives 0 at once.
+int ReadExtendedCardCode(char* cardCode, int codeLength);
+
 // Random sixteen-digit decimal card number in out[0..15], no terminator.
 // 0 when out is null or length is below 16.
 int MakeCardNumber(char* out, int length);

@@ -1,63 +1,60 @@
-// The exported functions of the configured reader ports: the primary reader
-// and up to four further readers, whose port numbers come from the caller's
-// port name (primary only) or from "ipportconfig.ini". The configuration is
-// loaded anew on every call; nothing of it is cached.
-#include "config/port_config.h"
-#include "kavex.h"
+#include "reader/configured_ports.h"
+
 #include "reader/card_reading.h"
 #include "reader/port_set.h"
 
-namespace {
-
-constexpr int kFurtherReaders = 4;
-
-// The configured port of further reader k (1 to 4); 0 when it is absent or
-// the configuration has no record.
-int ConfiguredFurtherPort(const CPortConfig& config, int readerType) {
-    if (config.m_pRecord == nullptr) return 0;
-    return config.m_pRecord->FurtherPorts[readerType - 1];
+ReaderPortPlan PlanReaderPorts(CPortConfig& config, const char* portName) {
+    ReaderPortPlan plan;
+    if (portName != nullptr) {
+        plan.primary = PortNumberFromName(portName);
+    } else if (config.m_pRecord != nullptr) {
+        plan.primary = config.m_pRecord->PrimaryPort;
+    }
+    // Each entry is compared with the primary only: two further readers on
+    // one port are both attempted, and the second open fails silently.
+    for (int k = 0; k < kFurtherReaderCount; ++k) {
+        plan.further[k] = config.GetFurtherPort(k + 1);
+        if (plan.further[k] == 0) {
+            plan.use[k] = ReaderPortPlan::Further::kAbsent;
+        } else if (plan.further[k] == plan.primary) {
+            plan.use[k] = ReaderPortPlan::Further::kSameAsPrimary;
+        } else {
+            plan.use[k] = ReaderPortPlan::Further::kOpened;
+        }
+    }
+    return plan;
 }
 
-}  // namespace
+int OpenConfiguredReaders(const char* portName) {
+    CPortConfig config;
+    const ReaderPortPlan plan = PlanReaderPorts(config, portName);
+    // Further readers first; only the primary reader's open decides the result.
+    for (int k = 0; k < kFurtherReaderCount; ++k) {
+        if (plan.use[k] == ReaderPortPlan::Further::kOpened)
+            OpenComPort(*FurtherComPort(k + 1), plan.further[k]);
+    }
+    return OpenComPort(g_ComPort, plan.primary) == 1 ? 1 : 0;
+}
 
-// Closes every further reader the configuration names, in reader order,
-// stopping at the first that fails to close. 1 when all closed.
 int CloseFurtherComs() {
     CPortConfig config;
-    for (int readerType = 1; readerType <= kFurtherReaders; ++readerType) {
-        if (ConfiguredFurtherPort(config, readerType) == 0) continue;
+    for (int readerType = 1; readerType <= kFurtherReaderCount; ++readerType) {
+        if (config.GetFurtherPort(readerType) == 0) continue;
         if (CloseComPort(*FurtherComPort(readerType)) == 0) return 0;
     }
     return 1;
 }
 
-extern "C" KAVEX_API int KAVEX_CALL OpenCom(const char* portName) {
-    CPortConfig config;
-    int primary = 1;
-    if (portName != nullptr) {
-        primary = PortNumberFromName(portName);
-    } else if (config.m_pRecord != nullptr) {
-        primary = config.m_pRecord->PrimaryPort;
-    }
-    // Further readers first; a reader on the primary's port is skipped, and
-    // a further reader that fails to open does not fail the call.
-    for (int readerType = 1; readerType <= kFurtherReaders; ++readerType) {
-        const int port = ConfiguredFurtherPort(config, readerType);
-        if (port != 0 && port != primary) OpenComPort(*FurtherComPort(readerType), port);
-    }
-    return OpenComPort(g_ComPort, primary) == 1 ? 1 : 0;
-}
-
-extern "C" KAVEX_API int KAVEX_CALL CloseCom(void) {
+int CloseConfiguredReaders() {
     if (CloseComPort(g_ComPort) == 0) return 0;
     return CloseFurtherComs();
 }
 
-extern "C" KAVEX_API int KAVEX_CALL GetOtherCardCode(char* cardCode, int readerType) {
+int ReadFurtherCardCode(char* cardCode, int readerType) {
     if (cardCode == nullptr) return 0;
-    CPortConfig config;
-    if (config.GetFurtherPort(readerType) == 0) return 0;
     CSerialPort* port = FurtherComPort(readerType);
-    if (port == nullptr) return 0;
+    if (port == nullptr) return 0;  // not a reader type 1 to 4
+    CPortConfig config;
+    if (config.GetFurtherPort(readerType) == 0) return 0;  // no port configured for it
     return ReadCardCode(*port, cardCode);
 }

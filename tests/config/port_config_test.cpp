@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/sealed_file.h"
+#include "reader/configured_ports.h"
 #include "support/config_dir.h"
 
 using kavex::test::ConfigDirectory;
@@ -384,7 +385,14 @@ TEST_F(PortConfigTest, AnObjectWithoutARecordDoesNothing) {
     EXPECT_EQ(config.m_pRecord, nullptr);
     EXPECT_EQ(config.Load(), 0);
     EXPECT_EQ(config.Save(), 0);
-    EXPECT_EQ(config.GetFurtherPort(1), -1);
+    // Without a record no further reader has a port, as with the defaults,
+    // so GetOtherCardCode reads none of them and OpenCom opens none.
+    for (int type = 1; type <= 4; ++type) EXPECT_EQ(config.GetFurtherPort(type), 0) << type;
+    EXPECT_EQ(config.GetFurtherPort(0), -1);
+    EXPECT_EQ(config.GetFurtherPort(5), -1);
+    const ReaderPortPlan plan = PlanReaderPorts(config, nullptr);
+    EXPECT_EQ(plan.primary, 1);
+    for (auto use : plan.use) EXPECT_EQ(use, ReaderPortPlan::Further::kAbsent);
     EXPECT_EQ(config.GetPrimaryPort(), 0);
     EXPECT_EQ(config.GetByte187(), 0);
     EXPECT_EQ(config.GetText0(buffer), 0);

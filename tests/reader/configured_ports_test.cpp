@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "kavex.h"
+#include "reader/configured_ports.h"
 #include "reader/port_set.h"
 #include "support/config_dir.h"
 #include "support/fake_reader.h"
@@ -208,6 +209,23 @@ TEST_F(ConfiguredPortsTest, OtherCardCodeChecksTheReaderAndItsConfiguredPort) {
     EXPECT_EQ(GetOtherCardCode(code, 1), 1);
     EXPECT_EQ(std::string(code, 10), "9876543210");
     EXPECT_EQ(code[10], 'x');  // a whole code leaves byte 10 as it was
+}
+
+TEST_F(ConfiguredPortsTest, ThePlanSkipsOnlyTheReadersOnThePrimarysPort) {
+    using Further = ReaderPortPlan::Further;
+    Configure(2, {3, 4, 3, 0});
+    CPortConfig config;
+    const ReaderPortPlan named = PlanReaderPorts(config, "COM3");
+    EXPECT_EQ(named.primary, 3);
+    EXPECT_EQ(named.use[0], Further::kSameAsPrimary);
+    EXPECT_EQ(named.use[1], Further::kOpened);
+    EXPECT_EQ(named.use[2], Further::kSameAsPrimary);
+    EXPECT_EQ(named.use[3], Further::kAbsent);
+    const ReaderPortPlan configured = PlanReaderPorts(config, nullptr);
+    EXPECT_EQ(configured.primary, 2);
+    EXPECT_EQ(configured.use[0], Further::kOpened);
+    EXPECT_EQ(configured.use[2], Further::kOpened);  // two readers on one port are both attempted
+    EXPECT_EQ(configured.further[1], 4);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "kavexctl/library.h"
 #include "kavexctl/signals.h"
 #include "platform/win32.h"
+#include "reader/configured_ports.h"
 
 namespace kavexctl {
 
@@ -15,8 +16,9 @@ namespace {
 
 constexpr DWORD kPollMs = 100;
 
-// What the library will find: kavexctl is the host, so the file it reads is
-// the one beside kavexctl. Shown so an installer knows which file counts.
+// What the library will find and open: kavexctl is the host, so the file it
+// reads is the one beside kavexctl, and OpenCom follows the plan that
+// PlanReaderPorts gives for it. Shown so an installer knows which file counts.
 void DescribeConfiguration() {
     CPortConfig config;
     char path[MAX_PATH] = {};
@@ -25,20 +27,30 @@ void DescribeConfiguration() {
         std::fprintf(stderr, "The path of the configuration file is too long; using COM1 only.\n");
         return;
     }
+    const bool valid = present && config.Load();
     if (!present) {
         std::fprintf(stderr, "No %s: the library uses COM1 and no further readers.\n", path);
-    } else if (!config.Load()) {
+    } else if (!valid) {
         std::fprintf(stderr,
                      "%s is not valid (wrong length or checksum): the library uses COM1 and no\n"
                      "further readers. 'kavexctl config show --file %s' says more.\n",
                      path, path);
     }
-    std::fprintf(stderr, "Primary reader on COM%d", config.GetPrimaryPort());
-    for (int type = 1; type <= 4; ++type) {
-        const int port = config.GetFurtherPort(type);
-        if (port != 0) std::fprintf(stderr, ", reader %d on COM%d", type, port);
+    const ReaderPortPlan plan = PlanReaderPorts(config, nullptr);
+    std::fprintf(stderr, "Primary reader on COM%d", plan.primary);
+    for (int k = 0; k < kFurtherReaderCount; ++k) {
+        switch (plan.use[k]) {
+            case ReaderPortPlan::Further::kOpened:
+                std::fprintf(stderr, ", reader %d on COM%d", k + 1, plan.further[k]);
+                break;
+            case ReaderPortPlan::Further::kSameAsPrimary:
+                std::fprintf(stderr, ", reader %d not opened (COM%d is the primary's port)", k + 1,
+                             plan.further[k]);
+                break;
+            case ReaderPortPlan::Further::kAbsent: break;
+        }
     }
-    std::fprintf(stderr, " (from %s).\n", present ? path : "the defaults");
+    std::fprintf(stderr, " (from %s).\n", valid ? path : "the defaults");
 }
 
 }  // namespace
