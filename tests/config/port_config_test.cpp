@@ -10,6 +10,7 @@
 #include "config/sealed_file.h"
 #include "reader/configured_ports.h"
 #include "support/config_dir.h"
+#include "support/system_quirks.h"
 
 using kavex::test::ConfigDirectory;
 
@@ -162,14 +163,9 @@ TEST_F(PortConfigTest, ReadOnlyFileLoadsButRefusesSaves) {
     kavex::test::WritePortConfig(directory, 2, {0, 0, 0, 0});
     ASSERT_TRUE(SetFileAttributesA(directory.ConfigPath().c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string before = directory.ReadConfigBytes();
-#ifdef _WIN32
-    const HANDLE probe = CreateFileA(directory.ConfigPath().c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-        CloseHandle(probe);
+    if (!kavex::test::ReadOnlyAttributeIsEnforced(directory.Path())) {
         GTEST_SKIP() << "this system lets a read-only file be written (Wine running as root)";
     }
-#endif
 
     CPortConfig config;
     EXPECT_EQ(config.GetPrimaryPort(), 2);

@@ -1,7 +1,9 @@
 // Regular files through the Win32 file API: creation dispositions, access,
 // share modes (within one process and between processes), the file
 // pointer, attributes, searches, moves and temporary names. The
-// expectations are Windows' own, so the suite also runs against Windows.
+// expectations are Windows' own, so the suite also runs in the Windows
+// tiers, where it checks them against Wine (skipping what Wine does
+// differently, with the reason).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "support/system_quirks.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -107,7 +110,10 @@ TEST_F(DiskFileTest, AccessIsEnforcedPerHandle) {
     EXPECT_FALSE(WriteFile(h, "x", 1, &count, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(SetEndOfFile(h));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // Windows says access denied; Wine says invalid parameter.
+    if (!kavex::test::RunningUnderWine()) {
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
     char buffer[16] = {};
     ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &count, nullptr));
     EXPECT_EQ(count, 4u);
@@ -121,7 +127,10 @@ TEST_F(DiskFileTest, AccessIsEnforcedPerHandle) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(FlushFileBuffers(h));
     CloseHandle(h);
+}
 
+TEST_F(DiskFileTest, ADirectoryIsNoFile) {
+    if (kavex::test::RunningUnderWine()) GTEST_SKIP() << "Wine opens a directory as a file";
     EXPECT_EQ(Open(directory_.string(), GENERIC_READ, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
@@ -203,6 +212,9 @@ TEST_F(DiskFileTest, ARefusedTruncationLeavesTheFile) {
 }
 
 TEST_F(DiskFileTest, ReadOnlyFiles) {
+    if (!kavex::test::ReadOnlyAttributeIsEnforced(directory_.string())) {
+        GTEST_SKIP() << "this system lets a read-only file be written (Wine running as root)";
+    }
     const std::string path = PathOf("ro.bin");
     Put(path, "fixed");
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -260,6 +272,9 @@ TEST_F(DiskFileTest, FindFirstFileFindsExactNamesAndPatterns) {
 }
 
 TEST_F(DiskFileTest, MoveReplacesOnlyWhenAskedAndNeverAReadOnlyFile) {
+    if (!kavex::test::ReadOnlyAttributeIsEnforced(directory_.string())) {
+        GTEST_SKIP() << "this system lets a read-only file be replaced (Wine running as root)";
+    }
     const std::string from = PathOf("new.bin");
     const std::string to = PathOf("old.bin");
     Put(from, "new");

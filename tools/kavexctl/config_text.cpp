@@ -3,11 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
-#endif
+#include "platform/win32.h"
 
 namespace kavexctl {
 
@@ -19,17 +15,17 @@ std::string HexEscape(unsigned char byte) {
     return text;
 }
 
-#ifdef _WIN32
 constexpr UINT kGbkCodePage = 936;
 
-// Converts between code pages through UTF-16; false on any invalid sequence.
+// Converts between code pages through UTF-16 with the system's conversions;
+// false on any sequence the source cannot decode or the target cannot hold.
 bool Convert(UINT from, UINT to, const std::string& input, std::string* output) {
     output->clear();
     if (input.empty()) return true;
     const int wide = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, input.data(),
                                          static_cast<int>(input.size()), nullptr, 0);
     if (wide <= 0) return false;
-    std::vector<wchar_t> utf16(static_cast<std::size_t>(wide));
+    std::vector<WCHAR> utf16(static_cast<std::size_t>(wide));
     MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, input.data(), static_cast<int>(input.size()),
                         utf16.data(), wide);
     BOOL lossy = FALSE;
@@ -40,32 +36,9 @@ bool Convert(UINT from, UINT to, const std::string& input, std::string* output) 
     WideCharToMultiByte(to, 0, utf16.data(), wide, output->data(), bytes, nullptr, lossyFlag);
     return !lossy;
 }
-#else
-// Converts with iconv; false on any sequence the target cannot hold.
-bool Convert(const char* from, const char* to, const std::string& input, std::string* output) {
-    output->clear();
-    iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string in = input;
-    std::vector<char> out(input.size() * 4 + 16);
-    char* inPointer = in.data();
-    std::size_t inLeft = in.size();
-    char* outPointer = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t result = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<std::size_t>(-1) || inLeft != 0) return false;
-    output->assign(out.data(), out.size() - outLeft);
-    return true;
-}
-#endif
 
 bool GbkCharToUtf8(const std::string& gbk, std::string* utf8) {
-#ifdef _WIN32
     return Convert(kGbkCodePage, CP_UTF8, gbk, utf8);
-#else
-    return Convert("GBK", "UTF-8", gbk, utf8);
-#endif
 }
 
 }  // namespace
@@ -94,11 +67,7 @@ std::string GbkToUtf8(const std::string& gbk) {
 }
 
 bool Utf8ToGbk(const std::string& utf8, std::string* gbk) {
-#ifdef _WIN32
     return Convert(CP_UTF8, kGbkCodePage, utf8, gbk);
-#else
-    return Convert("UTF-8", "GBK", utf8, gbk);
-#endif
 }
 
 std::string JsonString(const std::string& utf8) {

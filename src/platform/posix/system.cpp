@@ -1,12 +1,11 @@
 // Message texts, local memory, string copy, message box and sleep.
-#include <iconv.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "platform/posix/errors.h"
 #include "platform/posix/win32_system.h"
@@ -79,18 +78,18 @@ const char* FindMessage(DWORD code) {
 // Message box texts are in the system's ANSI code page (GBK); a POSIX terminal
 // wants UTF-8. Text that does not convert is shown as it is.
 std::string AnsiToUtf8(const char* text) {
-    std::string input(text ? text : "");
-    iconv_t converter = iconv_open("UTF-8", "GBK");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return input;
-    std::string output(input.size() * 3 + 1, '\0');
-    char* in = input.data();
-    size_t inLeft = input.size();
-    char* out = output.data();
-    size_t outLeft = output.size();
-    const size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<size_t>(-1)) return input;
-    output.resize(output.size() - outLeft);
+    std::string input(text != nullptr ? text : "");
+    if (input.empty()) return input;
+    const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, input.data(),
+                                          static_cast<int>(input.size()), nullptr, 0);
+    if (units <= 0) return input;
+    std::vector<WCHAR> wide(static_cast<std::size_t>(units));
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, input.data(), static_cast<int>(input.size()),
+                        wide.data(), units);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return input;
+    std::string output(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, output.data(), bytes, nullptr, nullptr);
     return output;
 }
 

@@ -1,5 +1,5 @@
-// Win32 system services: message texts, local memory, string copy, message
-// box and sleep.
+// Win32 system services: code page conversions, message texts, local memory,
+// string copy, message box and sleep.
 #pragma once
 
 #include <cstdarg>
@@ -22,6 +22,24 @@
 #define MB_ICONEXCLAMATION 0x00000030u
 #define MB_ICONINFORMATION 0x00000040u
 #define IDOK 1
+
+// Code pages: the ANSI code page of this system is GBK (936).
+#define CP_ACP 0u
+#define CP_UTF8 65001u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPBOOL = BOOL*;
+
+// Invalid input always fails with ERROR_NO_UNICODE_TRANSLATION (as with
+// MB_ERR_INVALID_CHARS); a character GBK cannot hold becomes the default
+// character and sets *lpUsedDefaultChar.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
 
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
                      DWORD nSize, va_list* Arguments);
