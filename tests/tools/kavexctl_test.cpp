@@ -228,6 +228,36 @@ TEST_F(KavexctlTest, BadCommandLinesAndMissingPortsSayWhatToDo) {
     EXPECT_EQ(badCode.Wait(5000), 2);
 }
 
+TEST_F(KavexctlTest, EveryCommandTakesItsOptionsInEitherFormAndHasHelp) {
+    // "--opt=value" and "--opt value" are the same option, before or after
+    // the operands.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"read", "COM1", "--length=51"}, {"read", "--length", "51", "COM1"}}) {
+        Kavexctl run(args);
+        EXPECT_EQ(run.Wait(5000), 2);
+        EXPECT_NE(run.err.find("--length takes 1 to 50 digits"), std::string::npos) << run.err;
+    }
+    Kavexctl missingValue({"read", "COM1", "--count"});
+    EXPECT_EQ(missingValue.Wait(5000), 2);
+    EXPECT_NE(missingValue.err.find("--count needs a value"), std::string::npos) << missingValue.err;
+    Kavexctl unknown({"config", "show", "--file=x", "--colour"});
+    EXPECT_EQ(unknown.Wait(5000), 2);
+    EXPECT_NE(unknown.err.find("kavexctl config show: unknown option '--colour'"), std::string::npos)
+        << unknown.err;
+
+    for (const char* command : {"demo", "read", "simulate", "ports", "config"}) {
+        Kavexctl help({"help", command});
+        EXPECT_EQ(help.Wait(5000), 0) << command;
+        EXPECT_NE(help.out.find(std::string("usage: kavexctl ") + command), std::string::npos) << help.out;
+        Kavexctl option({command, "--help"});
+        EXPECT_EQ(option.Wait(5000), 0) << command;
+        EXPECT_EQ(option.out, help.out) << command;
+    }
+    Kavexctl version({"--version"});
+    EXPECT_EQ(version.Wait(5000), 0);
+    EXPECT_EQ(version.out.rfind("kavexctl ", 0), 0u) << version.out;
+}
+
 TEST_F(KavexctlTest, PortsShowsMappedPortsAndWhetherTheyCanBeOpened) {
     FakeReader reader(prefix, 2);
     prefix.Link(5, prefix.Path() + "/unplugged");

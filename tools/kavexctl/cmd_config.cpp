@@ -11,14 +11,11 @@
 #include "config/sealed_file.h"
 #include "kavexctl/commands.h"
 #include "kavexctl/config_fields.h"
+#include "kavexctl/options.h"
 
 namespace kavexctl {
 
-namespace {
-
-constexpr std::size_t kRecordSize = sizeof(PortConfigRecord);
-
-void PrintUsage(FILE* out) {
+void PrintConfigUsage(FILE* out) {
     std::fprintf(out,
                  "usage: kavexctl config show --file PATH [--json]\n"
                  "       kavexctl config set  --file PATH [--json] Field=value ...\n"
@@ -36,39 +33,37 @@ void PrintUsage(FILE* out) {
                  "Text0=..., Number88=...; texts are given and shown in UTF-8 and stored in GBK.\n");
 }
 
+namespace {
+
+constexpr std::size_t kRecordSize = sizeof(PortConfigRecord);
+
 struct Options {
     std::string command;
     std::string file;
     bool json = false;
+    bool help = false;
     std::vector<std::pair<std::string, std::string>> assignments;
 };
 
-// Parses the arguments; returns kExitOk or kExitUsage (message printed).
+// Parses the arguments of one subcommand (argv[0] is its name); returns
+// kExitOk or kExitUsage (message printed).
 int ParseOptions(int argc, char** argv, Options* options) {
     options->command = argv[0];
-    for (int k = 1; k < argc; ++k) {
-        const std::string argument = argv[k];
-        if (argument == "--json") {
-            options->json = true;
-        } else if (argument == "--file") {
-            if (k + 1 >= argc) {
-                std::fprintf(stderr, "kavexctl config: --file needs a path\n");
-                return kExitUsage;
-            }
-            options->file = argv[++k];
-        } else if (argument.rfind("--file=", 0) == 0) {
-            options->file = argument.substr(7);
-        } else if (argument.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "kavexctl config: unknown option '%s'\n", argument.c_str());
-            return kExitUsage;
-        } else if (options->command == "set" && argument.find('=') != std::string::npos) {
-            const std::size_t equals = argument.find('=');
-            options->assignments.emplace_back(argument.substr(0, equals), argument.substr(equals + 1));
-        } else {
-            std::fprintf(stderr, "kavexctl config %s: unexpected argument '%s'%s\n", options->command.c_str(),
+    const std::string command = "config " + options->command;
+    ParsedArgs args;
+    if (!ParseArgs(command.c_str(), argc, argv, {{"file", true}, {"json", false}}, &args)) return kExitUsage;
+    options->help = args.help;
+    if (args.help) return kExitOk;
+    options->file = args.Value("file");
+    options->json = args.Has("json");
+    for (const std::string& argument : args.operands) {
+        const std::size_t equals = argument.find('=');
+        if (options->command != "set" || equals == std::string::npos) {
+            std::fprintf(stderr, "kavexctl %s: unexpected argument '%s'%s\n", command.c_str(),
                          argument.c_str(), options->command == "set" ? " (expected Field=value)" : "");
             return kExitUsage;
         }
+        options->assignments.emplace_back(argument.substr(0, equals), argument.substr(equals + 1));
     }
     if (options->file.empty()) {
         std::fprintf(stderr, "kavexctl config %s: --file PATH is required\n", options->command.c_str());
@@ -214,29 +209,27 @@ int Init(const Options& options) {
 }  // namespace
 
 int RunConfig(int argc, char** argv) {
-    if (argc < 1) {
-        PrintUsage(stderr);
+    if (argc < 2) {
+        PrintConfigUsage(stderr);
         return kExitUsage;
     }
-    const std::string command = argv[0];
+    const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        PrintUsage(stdout);
+        PrintConfigUsage(stdout);
         return kExitOk;
     }
     if (command != "show" && command != "set" && command != "init") {
         std::fprintf(stderr, "kavexctl config: unknown command '%s'\n\n", command.c_str());
-        PrintUsage(stderr);
+        PrintConfigUsage(stderr);
         return kExitUsage;
     }
-    for (int k = 1; k < argc; ++k) {
-        if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
-            PrintUsage(stdout);
-            return kExitOk;
-        }
-    }
     Options options;
-    const int parsed = ParseOptions(argc, argv, &options);
+    const int parsed = ParseOptions(argc - 1, argv + 1, &options);
     if (parsed != kExitOk) return parsed;
+    if (options.help) {
+        PrintConfigUsage(stdout);
+        return kExitOk;
+    }
     if (command == "show") return Show(options);
     if (command == "set") return Set(options);
     return Init(options);

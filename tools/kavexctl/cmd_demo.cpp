@@ -5,10 +5,15 @@
 #include <cstdio>
 
 #include "kavexctl/commands.h"
+#include "kavexctl/options.h"
 
 #ifdef _WIN32
 
 namespace kavexctl {
+
+void PrintDemoUsage(FILE* out) {
+    std::fprintf(out, "usage: kavexctl demo\n\nReads codes from a built-in simulated reader (Linux only).\n");
+}
 
 int RunDemo(int, char**) {
     std::fprintf(stderr,
@@ -194,16 +199,24 @@ int Demo() {
 
 }  // namespace
 
+void PrintDemoUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: kavexctl demo\n\nReads %d card codes from a built-in simulated reader through the "
+                 "library's exported functions and prints each with its delay. Exit code 0 when every "
+                 "code arrived intact.\n",
+                 kCodeCount);
+}
+
 int RunDemo(int argc, char** argv) {
-    if (argc > 0) {
-        const bool help = std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0;
-        std::fprintf(
-            help ? stdout : stderr,
-            "usage: kavexctl demo\n\nReads %d card codes from a built-in simulated reader through the "
-            "library's exported functions and prints each with its delay. Exit code 0 when every "
-            "code arrived intact.\n",
-            kCodeCount);
-        return help ? kExitOk : kExitUsage;
+    ParsedArgs args;
+    if (!ParseArgs("demo", argc, argv, {}, &args)) return kExitUsage;
+    if (args.help) {
+        PrintDemoUsage(stdout);
+        return kExitOk;
+    }
+    if (!args.operands.empty()) {
+        PrintDemoUsage(stderr);
+        return kExitUsage;
     }
     try {
         return Demo();

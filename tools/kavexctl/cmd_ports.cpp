@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kavexctl/commands.h"
+#include "kavexctl/options.h"
 #include "kavexctl/port_probe.h"
 
 #ifndef _WIN32
@@ -20,9 +21,7 @@
 
 namespace kavexctl {
 
-namespace {
-
-void PrintUsage(FILE* out) {
+void PrintPortsUsage(FILE* out) {
     std::fprintf(out,
                  "usage: kavexctl ports [--all]\n"
                  "\n"
@@ -34,6 +33,8 @@ void PrintUsage(FILE* out) {
 #endif
     );
 }
+
+namespace {
 
 #ifdef _WIN32
 
@@ -137,20 +138,18 @@ int ListPorts(bool all) {
 }  // namespace
 
 int RunPorts(int argc, char** argv) {
-    bool all = false;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintUsage(stdout);
-            return kExitOk;
-        }
-        if (std::strcmp(argv[i], "--all") == 0) {
-            all = true;
-            continue;
-        }
-        std::fprintf(stderr, "kavexctl ports: unknown argument '%s'\n\n", argv[i]);
-        PrintUsage(stderr);
+    ParsedArgs args;
+    if (!ParseArgs("ports", argc, argv, {{"all", false}}, &args)) return kExitUsage;
+    if (args.help) {
+        PrintPortsUsage(stdout);
+        return kExitOk;
+    }
+    if (!args.operands.empty()) {
+        std::fprintf(stderr, "kavexctl ports: unexpected argument '%s'\n\n", args.operands[0].c_str());
+        PrintPortsUsage(stderr);
         return kExitUsage;
     }
+    const bool all = args.Has("all");
     return ListPorts(all);
 }
 

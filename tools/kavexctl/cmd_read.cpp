@@ -17,15 +17,16 @@
 #include "kavexctl/commands.h"
 #include "kavexctl/configured_read.h"
 #include "kavexctl/library.h"
+#include "kavexctl/options.h"
 #include "kavexctl/port_names.h"
 #include "kavexctl/port_probe.h"
 #include "kavexctl/signals.h"
 
 namespace kavexctl {
 
-namespace {
+namespace {}  // namespace
 
-void PrintUsage(FILE* out) {
+void PrintReadUsage(FILE* out) {
     std::fprintf(out,
                  "usage: kavexctl read COMn [--length N] [--count K]\n"
                  "       kavexctl read --config [--count K]\n"
@@ -48,11 +49,7 @@ void PrintUsage(FILE* out) {
                  "2 bad arguments, 3 library or port not available.\n");
 }
 
-bool ParseCount(const char* text, long low, long high, long* value) {
-    char* end = nullptr;
-    *value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && *value >= low && *value <= high;
-}
+namespace {
 
 // Explains why COMn did not open and picks the exit code.
 int ReportOpenFailure(const char* name, int portNumber) {
@@ -88,52 +85,43 @@ int ReportOpenFailure(const char* name, int portNumber) {
 }  // namespace
 
 int RunRead(int argc, char** argv) {
-    const char* name = nullptr;
+    ParsedArgs args;
+    if (!ParseArgs("read", argc, argv, {{"length", true}, {"count", true}, {"config", false}}, &args)) {
+        return kExitUsage;
+    }
+    if (args.help) {
+        PrintReadUsage(stdout);
+        return kExitOk;
+    }
     long length = 10;
     long count = 0;  // no limit
-    bool configured = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintUsage(stdout);
-            return kExitOk;
-        } else if (arg == "--length" && i + 1 < argc) {
-            if (!ParseCount(argv[++i], 1, 50, &length)) {
-                std::fprintf(stderr, "kavexctl read: --length takes 1 to 50 digits\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--count" && i + 1 < argc) {
-            if (!ParseCount(argv[++i], 1, 1000000000, &count)) {
-                std::fprintf(stderr, "kavexctl read: --count takes a number of codes, 1 or more\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--config") {
-            configured = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "kavexctl read: unknown option '%s'\n\n", arg.c_str());
-            PrintUsage(stderr);
-            return kExitUsage;
-        } else if (name == nullptr) {
-            name = argv[i];
-        } else {
-            std::fprintf(stderr, "kavexctl read: one port only ('%s' is extra)\n", argv[i]);
-            return kExitUsage;
-        }
+    if (args.Has("length") && !ParseNumber(args.Value("length"), 1, 50, &length)) {
+        std::fprintf(stderr, "kavexctl read: --length takes 1 to 50 digits\n");
+        return kExitUsage;
     }
-    if (configured) {
-        if (name != nullptr) {
+    if (args.Has("count") && !ParseNumber(args.Value("count"), 1, 1000000000, &count)) {
+        std::fprintf(stderr, "kavexctl read: --count takes a number of codes, 1 or more\n");
+        return kExitUsage;
+    }
+    if (args.operands.size() > 1) {
+        std::fprintf(stderr, "kavexctl read: one port only ('%s' is extra)\n", args.operands[1].c_str());
+        return kExitUsage;
+    }
+    if (args.Has("config")) {
+        if (!args.operands.empty()) {
             std::fprintf(stderr,
                          "kavexctl read: --config takes its ports from the configuration file; "
                          "leave out '%s'\n",
-                         name);
+                         args.operands[0].c_str());
             return kExitUsage;
         }
         return RunConfiguredRead(count);
     }
-    if (name == nullptr) {
-        PrintUsage(stderr);
+    if (args.operands.empty()) {
+        PrintReadUsage(stderr);
         return kExitUsage;
     }
+    const char* name = args.operands[0].c_str();
     const int portNumber = PortNumberForHost("read", name);
     if (portNumber == 0) return kExitUsage;
 

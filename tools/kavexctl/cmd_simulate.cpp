@@ -7,10 +7,15 @@
 #include <vector>
 
 #include "kavexctl/commands.h"
+#include "kavexctl/options.h"
 
 #ifdef _WIN32
 
 namespace kavexctl {
+
+void PrintSimulateUsage(FILE* out) {
+    std::fprintf(out, "usage: kavexctl simulate [--port COMn] [--gap MS] [CODE...]\n\nLinux only.\n");
+}
 
 int RunSimulate(int, char**) {
     std::fprintf(stderr,
@@ -39,9 +44,7 @@ int RunSimulate(int, char**) {
 
 namespace kavexctl {
 
-namespace {
-
-void PrintUsage(FILE* out) {
+void PrintSimulateUsage(FILE* out) {
     std::fprintf(out,
                  "usage: kavexctl simulate [--port COMn] [--gap MS] [CODE...]\n"
                  "\n"
@@ -56,6 +59,8 @@ void PrintUsage(FILE* out) {
                  "example:  kavexctl simulate --port COM2 0123456789\n"
                  "          (other shell) export KAVEX_PREFIX=...; kavexctl read COM2\n");
 }
+
+namespace {
 
 // Waits up to `ms` for the stop signal; true when it came.
 bool WaitForStop(const StopSignals& signals, int ms) {
@@ -117,37 +122,27 @@ void SendLines(SimulatedReader& reader, const StopSignals& signals, const std::a
 }  // namespace
 
 int RunSimulate(int argc, char** argv) {
-    const char* portName = "COM1";
-    int gapMs = 1000;
-    std::vector<std::string> codes;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintUsage(stdout);
-            return kExitOk;
-        } else if (arg == "--port" && i + 1 < argc) {
-            portName = argv[++i];
-        } else if (arg == "--gap" && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 0 || value > 600000) {
-                std::fprintf(stderr, "kavexctl simulate: --gap takes milliseconds, 0 to 600000\n");
-                return kExitUsage;
-            }
-            gapMs = static_cast<int>(value);
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "kavexctl simulate: unknown option '%s'\n\n", arg.c_str());
-            PrintUsage(stderr);
-            return kExitUsage;
-        } else if (!SimulatedReader::IsValidCode(arg)) {
+    ParsedArgs args;
+    if (!ParseArgs("simulate", argc, argv, {{"port", true}, {"gap", true}}, &args)) return kExitUsage;
+    if (args.help) {
+        PrintSimulateUsage(stdout);
+        return kExitOk;
+    }
+    const std::string portName = args.Value("port", "COM1");
+    long gapMs = 1000;
+    if (args.Has("gap") && !ParseNumber(args.Value("gap"), 0, 600000, &gapMs)) {
+        std::fprintf(stderr, "kavexctl simulate: --gap takes milliseconds, 0 to 600000\n");
+        return kExitUsage;
+    }
+    for (const std::string& code : args.operands) {
+        if (!SimulatedReader::IsValidCode(code)) {
             std::fprintf(stderr, "kavexctl simulate: '%s' is not a card code (1 to 50 digits)\n",
-                         arg.c_str());
+                         code.c_str());
             return kExitUsage;
-        } else {
-            codes.push_back(arg);
         }
     }
-    const int portNumber = PortNumberUpToNine("simulate", portName);
+    const std::vector<std::string>& codes = args.operands;
+    const int portNumber = PortNumberUpToNine("simulate", portName.c_str());
     if (portNumber == 0) return kExitUsage;
 
     // A private prefix when the user has none, removed again at the end.
@@ -181,7 +176,7 @@ int RunSimulate(int argc, char** argv) {
         char portLabel[8];
         std::snprintf(portLabel, sizeof portLabel, "COM%d", portNumber);
         if (!codes.empty()) {
-            SendArguments(reader, codes, gapMs, signals, stop, portLabel);
+            SendArguments(reader, codes, static_cast<int>(gapMs), signals, stop, portLabel);
         } else {
             SendLines(reader, signals, stop);
         }

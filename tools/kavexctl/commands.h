@@ -1,6 +1,10 @@
-// The subcommands of kavexctl. Each takes the arguments after its own name
-// and returns the process exit code (see ExitCode).
+// The commands of kavexctl. Each takes its own arguments with argv[0] its
+// name ("kavexctl read COM3" gives {"read", "COM3"}), parses them with
+// ParseArgs (options.h), and returns the process exit code (see ExitCode).
+// Each also prints its help on request.
 #pragma once
+
+#include <cstdio>
 
 namespace kavexctl {
 
@@ -17,5 +21,11 @@ int RunSimulate(int argc, char** argv);
 int RunDemo(int argc, char** argv);
 int RunPorts(int argc, char** argv);
 int RunConfig(int argc, char** argv);
+
+void PrintReadUsage(FILE* out);
+void PrintSimulateUsage(FILE* out);
+void PrintDemoUsage(FILE* out);
+void PrintPortsUsage(FILE* out);
+void PrintConfigUsage(FILE* out);
 
 }  // namespace kavexctl
