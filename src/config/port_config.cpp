@@ -67,13 +67,6 @@ void CopyOutTerminated(const char (&field)[N], char* buffer, std::size_t limit =
     buffer[length] = '\0';
 }
 
-// Clears the field and copies at most `limit` characters of text into it.
-template <std::size_t N>
-void StoreText(char (&field)[N], const char* text, std::size_t limit = N) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text, BoundedLength(text, limit));
-}
-
 std::unique_ptr<PortConfigRecord> AllocateRecord() {
     try {
         return std::make_unique<PortConfigRecord>();
@@ -83,6 +76,28 @@ std::unique_ptr<PortConfigRecord> AllocateRecord() {
 }
 
 }  // namespace
+
+#define KAVEX_TEXT_RULE(field, cleared, copied) \
+    { #field, offsetof(PortConfigRecord, field), sizeof(PortConfigRecord::field), cleared, copied }
+const TextSetterRule kTextSetterRules[kTextFieldCount] = {
+    KAVEX_TEXT_RULE(Text0, 16, 16),   KAVEX_TEXT_RULE(Text16, 36, 36),  KAVEX_TEXT_RULE(Text52, 36, 36),
+    KAVEX_TEXT_RULE(Text125, 31, 31), KAVEX_TEXT_RULE(Text156, 31, 30), KAVEX_TEXT_RULE(Text188, 99, 99),
+    KAVEX_TEXT_RULE(Text288, 20, 19),
+};
+#undef KAVEX_TEXT_RULE
+
+const TextSetterRule* FindTextSetterRule(const char* name) {
+    for (const TextSetterRule& rule : kTextSetterRules) {
+        if (std::strcmp(rule.name, name) == 0) return &rule;
+    }
+    return nullptr;
+}
+
+void StoreTextField(PortConfigRecord& record, const TextSetterRule& rule, const char* text) {
+    char* field = reinterpret_cast<char*>(&record) + rule.offset;
+    std::memset(field, 0, rule.cleared);
+    std::memcpy(field, text, BoundedLength(text, rule.copied));
+}
 
 std::uint32_t DayKeyAt(std::uint32_t t) {
     const std::uint32_t u = t - 86400u;
@@ -225,51 +240,19 @@ int CPortConfig::GetByte187() {
 
 // Text setters.
 
-BOOL CPortConfig::SetText0(const char* text) {
+BOOL CPortConfig::SetTextField(const char* name, const char* text) {
     if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    kavex::config::StoreText(m_pRecord->Text0, text);
+    kavex::config::StoreTextField(*m_pRecord, *kavex::config::FindTextSetterRule(name), text);
     return Save();
 }
 
-BOOL CPortConfig::SetText16(const char* text) {
-    if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    kavex::config::StoreText(m_pRecord->Text16, text);
-    return Save();
-}
-
-BOOL CPortConfig::SetText52(const char* text) {
-    if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    kavex::config::StoreText(m_pRecord->Text52, text);
-    return Save();
-}
-
-BOOL CPortConfig::SetText125(const char* text) {
-    if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    kavex::config::StoreText(m_pRecord->Text125, text);
-    return Save();
-}
-
-BOOL CPortConfig::SetText156(const char* text) {
-    if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    kavex::config::StoreText(m_pRecord->Text156, text, 30);
-    return Save();
-}
-
-BOOL CPortConfig::SetText188(const char* text) {
-    if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    // The first 99 bytes only: the text, then NUL bytes. Byte 99 is kept.
-    char* field = m_pRecord->Text188;
-    const std::size_t length = kavex::config::BoundedLength(text, 99);
-    std::memcpy(field, text, length);
-    std::memset(field + length, 0, 99 - length);
-    return Save();
-}
-
-BOOL CPortConfig::SetText288(const char* text) {
-    if (m_pRecord == nullptr || text == nullptr) return FALSE;
-    kavex::config::StoreText(m_pRecord->Text288, text, 19);
-    return Save();
-}
+BOOL CPortConfig::SetText0(const char* text) { return SetTextField("Text0", text); }
+BOOL CPortConfig::SetText16(const char* text) { return SetTextField("Text16", text); }
+BOOL CPortConfig::SetText52(const char* text) { return SetTextField("Text52", text); }
+BOOL CPortConfig::SetText125(const char* text) { return SetTextField("Text125", text); }
+BOOL CPortConfig::SetText156(const char* text) { return SetTextField("Text156", text); }
+BOOL CPortConfig::SetText188(const char* text) { return SetTextField("Text188", text); }
+BOOL CPortConfig::SetText288(const char* text) { return SetTextField("Text288", text); }
 
 // Number setters.
 

@@ -86,6 +86,25 @@ extern const char* const kReaderTypeNames[kReaderTypeCount];
 // midnight, in UTC+8, that began the day before t's day.
 std::uint32_t DayKeyAt(std::uint32_t t);
 
+// How the setter of a text field stores a text: it clears the first
+// `cleared` bytes of the field, then copies at most `copied` characters (a
+// shorter text leaves NUL bytes after it). The setters differ: SetText125
+// fills its 31 bytes, SetText156 keeps a NUL in its last byte, SetText188
+// never writes its last byte.
+struct TextSetterRule {
+    const char* name;
+    std::size_t offset;
+    std::size_t width;
+    std::size_t cleared;
+    std::size_t copied;
+};
+constexpr int kTextFieldCount = 7;
+extern const TextSetterRule kTextSetterRules[kTextFieldCount];  // in record order
+// The rule of the text field `name`, or null.
+const TextSetterRule* FindTextSetterRule(const char* name);
+// Stores `text` into `record` exactly as the field's setter does.
+void StoreTextField(PortConfigRecord& record, const TextSetterRule& rule, const char* text);
+
 // The clock the daily counter reads (seconds since 1970 UTC); tests replace
 // it. Null restores the C run-time clock.
 using ClockSource = std::uint32_t (*)();
@@ -185,6 +204,9 @@ protected:
     explicit CPortConfig(std::unique_ptr<PortConfigRecord> record);
 
 private:
+    // Stores the text as the rule of field `name` says and saves.
+    BOOL SetTextField(const char* name, const char* text);
+
     std::unique_ptr<PortConfigRecord> m_record;
 
 public:

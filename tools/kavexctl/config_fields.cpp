@@ -14,10 +14,11 @@ namespace {
 constexpr long long kInt32Min = -2147483648LL;
 constexpr long long kInt32Max = 2147483647LL;
 
-#define KAVEX_TEXT(name, maxText)                                                                        \
+// A text field stores at most what its setter in the library copies.
+#define KAVEX_TEXT(name)                                                                                 \
     ConfigField {                                                                                        \
 #name, FieldKind::kText, offsetof(PortConfigRecord, name), sizeof(PortConfigRecord::name), 0, 0, \
-            maxText, true                                                                                \
+            kavex::config::FindTextSetterRule(#name)->copied, true                                       \
     }
 #define KAVEX_SIGNED(name, minimum, maximum)                                                         \
     ConfigField {                                                                                    \
@@ -87,9 +88,9 @@ bool ParseNumber(const std::string& text, long long minimum, long long maximum, 
 
 const std::vector<ConfigField>& ConfigFields() {
     static const std::vector<ConfigField> fields = {
-        KAVEX_TEXT(Text0, 16),
-        KAVEX_TEXT(Text16, 36),
-        KAVEX_TEXT(Text52, 36),
+        KAVEX_TEXT(Text0),
+        KAVEX_TEXT(Text16),
+        KAVEX_TEXT(Text52),
         KAVEX_SIGNED(Number88, kInt32Min, kInt32Max),
         KAVEX_SIGNED(Number92, kInt32Min, kInt32Max),
         KAVEX_SIGNED(Number96, kInt32Min, kInt32Max),
@@ -100,11 +101,11 @@ const std::vector<ConfigField>& ConfigFields() {
         KAVEX_UNSIGNED(PrimaryPort, 1, 255, true),
         KAVEX_SIGNED(Number117, kInt32Min, kInt32Max),
         KAVEX_SIGNED(Number121, kInt32Min, kInt32Max),
-        KAVEX_TEXT(Text125, 31),
-        KAVEX_TEXT(Text156, 30),
+        KAVEX_TEXT(Text125),
+        KAVEX_TEXT(Text156),
         KAVEX_UNSIGNED(Byte187, 1, 20, true),
-        KAVEX_TEXT(Text188, 99),
-        KAVEX_TEXT(Text288, 19),
+        KAVEX_TEXT(Text188),
+        KAVEX_TEXT(Text288),
         KAVEX_SIGNED(Number308, kInt32Min, kInt32Max),
         KAVEX_SIGNED(Number312, kInt32Min, kInt32Max),
         ConfigField{"FurtherPorts", FieldKind::kPorts, offsetof(PortConfigRecord, FurtherPorts), 4, 0, 255, 0,
@@ -176,12 +177,8 @@ bool SetField(PortConfigRecord& record, const ConfigField& field, const std::str
                      " holds at most " + std::to_string(field.maxText);
             return false;
         }
-        // As the library's setters store texts: the field is cleared first,
-        // except Text188's last byte, which the library never writes.
-        char* start = reinterpret_cast<char*>(Bytes(record) + field.offset);
-        const std::size_t cleared = field.offset == offsetof(PortConfigRecord, Text188) ? 99 : field.size;
-        std::memset(start, 0, cleared);
-        std::memcpy(start, gbk.data(), gbk.size());
+        // Exactly as the field's setter in the library stores it.
+        kavex::config::StoreTextField(record, *kavex::config::FindTextSetterRule(field.name), gbk.c_str());
         return true;
     }
     if (field.kind == FieldKind::kPorts) {
