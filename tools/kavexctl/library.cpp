@@ -104,34 +104,17 @@ bool KavexLibrary::Load(std::string* error) {
         *error = std::string("cannot load ") + kLibraryName + reasons;
         return false;
     }
-    Resolve(handle_, "OpenCom", &functions_.OpenCom);
-    Resolve(handle_, "GetCardCode", &functions_.GetCardCode);
-    Resolve(handle_, "CloseCom", &functions_.CloseCom);
-    Resolve(handle_, "GetIDVersion", &functions_.GetIDVersion);
-    Resolve(handle_, "GetCardCodeEx", &functions_.GetCardCodeEx);
-    Resolve(handle_, "CloseComEx", &functions_.CloseComEx);
-    Resolve(handle_, "OpenComEx", &functions_.OpenComEx);
-    Resolve(handle_, "GetOtherCardCode", &functions_.GetOtherCardCode);
+#define KAVEX_RESOLVE(name) Resolve(handle_, #name, &functions_.name);
+    KAVEX_EXPORTED_FUNCTIONS(KAVEX_RESOLVE)
+#undef KAVEX_RESOLVE
     return true;
 }
 
 bool KavexLibrary::Has(const char* name) const {
-    const struct {
-        const char* name;
-        bool present;
-    } table[] = {
-        {"OpenCom", functions_.OpenCom != nullptr},
-        {"GetCardCode", functions_.GetCardCode != nullptr},
-        {"CloseCom", functions_.CloseCom != nullptr},
-        {"GetIDVersion", functions_.GetIDVersion != nullptr},
-        {"GetCardCodeEx", functions_.GetCardCodeEx != nullptr},
-        {"CloseComEx", functions_.CloseComEx != nullptr},
-        {"OpenComEx", functions_.OpenComEx != nullptr},
-        {"GetOtherCardCode", functions_.GetOtherCardCode != nullptr},
-    };
-    for (const auto& entry : table) {
-        if (std::strcmp(entry.name, name) == 0) return entry.present;
-    }
+#define KAVEX_HAS(function) \
+    if (std::strcmp(name, #function) == 0) return functions_.function != nullptr;
+    KAVEX_EXPORTED_FUNCTIONS(KAVEX_HAS)
+#undef KAVEX_HAS
     return false;
 }
 

@@ -9,16 +9,24 @@
 
 namespace kavexctl {
 
+// The eight exported functions of kavex.h, in ordinal order: the one list
+// from which kavexctl's table of functions, their lookup and the check that
+// a library has them are all made.
+#define KAVEX_EXPORTED_FUNCTIONS(X) \
+    X(OpenCom)                      \
+    X(GetCardCode)                  \
+    X(CloseCom)                     \
+    X(GetIDVersion)                 \
+    X(GetCardCodeEx)                \
+    X(CloseComEx)                   \
+    X(OpenComEx)                    \
+    X(GetOtherCardCode)
+
 // The exported functions; a function the loaded library lacks is null.
 struct KavexFunctions {
-    decltype(&::OpenCom) OpenCom = nullptr;
-    decltype(&::GetCardCode) GetCardCode = nullptr;
-    decltype(&::CloseCom) CloseCom = nullptr;
-    decltype(&::GetIDVersion) GetIDVersion = nullptr;
-    decltype(&::GetCardCodeEx) GetCardCodeEx = nullptr;
-    decltype(&::CloseComEx) CloseComEx = nullptr;
-    decltype(&::OpenComEx) OpenComEx = nullptr;
-    decltype(&::GetOtherCardCode) GetOtherCardCode = nullptr;
+#define KAVEX_FUNCTION_POINTER(name) decltype(&::name) name = nullptr;
+    KAVEX_EXPORTED_FUNCTIONS(KAVEX_FUNCTION_POINTER)
+#undef KAVEX_FUNCTION_POINTER
 };
 
 class KavexLibrary {
