@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/posix/devices.h"
 #endif
 
 namespace kavexctl {
@@ -75,12 +74,12 @@ std::vector<std::string> UsbDevices() {
 }
 
 int ListPorts(bool all) {
-    const std::string prefix = kavex::posix::KavexPrefix();
+    const std::string prefix = SystemPrefix();
     std::vector<std::string> reached;  // devices that have a COM name
     std::vector<int> freeNames;        // COM1..COM9 with no device that works
     int shown = 0, hidden = 0;
     for (int n = 1; n <= 255; ++n) {
-        const std::string path = kavex::posix::ComDevicePath(n);
+        const std::string path = ComDevice(n);
         struct stat info {};
         if (lstat(path.c_str(), &info) != 0) {
             if (n <= 9) freeNames.push_back(n);

@@ -1,19 +1,30 @@
 #include "kavexctl/port_names.h"
 
+#include <cctype>
 #include <cstdio>
 
-#include "platform/posix/devices.h"
+#include "reader/port_set.h"
 
 namespace kavexctl {
 
 namespace {
 
-// n of "COMn" (1 to 255, letters in any case), else 0: the rule by which
-// the platform layer names the devices. A "\\.\COMn" device path is no
-// name for a host: the library would read its fourth character.
+// n of "COMn" (n from 1 to 255 in decimal, letters in any case), else 0:
+// the names a person may give. A "\\.\COMn" device path is no name for a
+// host: the library would read its fourth character.
 int ComNumber(const char* name) {
-    if (kavex::posix::IsDeviceNamespace(name)) return 0;
-    return kavex::posix::ComPortNumberFromName(name);
+    if (name == nullptr || std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(name[2])) != 'M' || name[3] == '0') {
+        return 0;
+    }
+    int number = 0;
+    for (const char* digit = name + 3; *digit != '\0'; ++digit) {
+        if (!std::isdigit(static_cast<unsigned char>(*digit))) return 0;
+        number = number * 10 + (*digit - '0');
+        if (number > 255) return 0;
+    }
+    return number;
 }
 
 void UnknownPort(const char* command, const char* name) {
@@ -32,7 +43,7 @@ int PortNumberForHost(const char* command, const char* name) {
         return 0;
     }
     if (number > 9) {
-        const int used = name[3] - '0';
+        const int used = PortNumberFromName(name);  // the library's rule
         std::fprintf(stderr,
                      "kavexctl %s: warning: the library reads only the fourth character of a port name, "
                      "so %s opens COM%d.\n"

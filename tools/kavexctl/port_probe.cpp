@@ -3,19 +3,24 @@
 #include <cerrno>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#include "platform/win32.h"
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include "platform/posix/devices.h"
 #endif
 
 namespace kavexctl {
+
+std::string ComDevice(int portNumber) {
+    const std::string name = "COM" + std::to_string(portNumber);
+    char target[4096] = {};
+    if (QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) return {};
+    return target;
+}
 
 #ifdef _WIN32
 
@@ -73,8 +78,14 @@ PortProbe ProbeDevice(const std::string& path) {
     return probe;
 }
 
+std::string SystemPrefix() {
+    char prefix[4096] = {};
+    const UINT length = GetWindowsDirectoryA(prefix, sizeof prefix);
+    return length > 0 && length < sizeof prefix ? prefix : "";
+}
+
 PortProbe ProbePort(int portNumber) {
-    const std::string path = kavex::posix::ComDevicePath(portNumber);
+    const std::string path = ComDevice(portNumber);
     PortProbe probe = ProbeDevice(path);
     struct stat info {};
     probe.mapped = lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);

@@ -15,9 +15,18 @@ struct PortProbe {
     std::string detail;  // the system's text, for kError
 };
 
-// COM<portNumber> as the library finds it: $KAVEX_PREFIX/dosdevices/comN
-// when that link exists, else /dev/ttyS(N-1) (Windows: \\.\COMN).
+// COM<portNumber> as the library finds it: the system's device for COMn
+// (QueryDosDeviceA; on Linux $KAVEX_PREFIX/dosdevices/comN when that link
+// exists, else /dev/ttyS(N-1)), opened as the library opens it.
 PortProbe ProbePort(int portNumber);
+
+// The system's device for COM<portNumber>, or "" when it has none.
+std::string ComDevice(int portNumber);
+
+#ifndef _WIN32
+// The directory that stands for the Windows system on Linux ($KAVEX_PREFIX).
+std::string SystemPrefix();
+#endif
 
 #ifndef _WIN32
 // A device path: opened (non-blocking, no controlling tty) and locked the

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/win32_file.h"
+
 namespace kavex::posix {
 
 namespace {
@@ -49,3 +51,31 @@ std::string ComDevicePath(int portNumber) {
 }
 
 }  // namespace kavex::posix
+
+// The Win32 view of the device map.
+
+DWORD QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax) {
+    // Only single names: the list of every name (lpDeviceName null) is not
+    // kept by this layer.
+    const int port = kavex::posix::ComPortNumberFromName(lpDeviceName);
+    if (port == 0 || kavex::posix::IsDeviceNamespace(lpDeviceName)) {
+        SetLastError(lpDeviceName == nullptr ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    // One string and the empty string that ends the list.
+    const std::string target = kavex::posix::ComDevicePath(port);
+    if (lpTargetPath == nullptr || target.size() + 2 > ucchMax) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpTargetPath, target.c_str(), target.size() + 1);
+    lpTargetPath[target.size() + 1] = '\0';
+    return static_cast<DWORD>(target.size() + 2);
+}
+
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    const std::string prefix = kavex::posix::KavexPrefix();
+    if (lpBuffer == nullptr || prefix.size() + 1 > uSize) return static_cast<UINT>(prefix.size() + 1);
+    std::memcpy(lpBuffer, prefix.c_str(), prefix.size() + 1);
+    return static_cast<UINT>(prefix.size());
+}

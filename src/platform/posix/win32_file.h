@@ -80,3 +80,12 @@ BOOL FindClose(HANDLE hFindFile);
 // The path of the host program's executable (hModule NULL; no other module
 // is known here).
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// The device map. QueryDosDeviceA("COMn") gives the device the layer opens
+// for COMn ($KAVEX_PREFIX/dosdevices/comn when that link exists, else
+// /dev/ttyS(n-1)), as one string followed by the empty string that ends the
+// list; any other name fails with ERROR_FILE_NOT_FOUND.
+DWORD QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax);
+// The directory that stands for what Windows keeps system-wide (the Windows
+// directory): $KAVEX_PREFIX, /etc/kavex by default.
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
