@@ -90,6 +90,10 @@ int CloseComPort(CSerialPort& port) {
         return 1;
     } catch (CSerialException* error) {
         error->Delete();
+        // The purge or flush failed, as on a device that has gone away: the
+        // close still fails, but the handle is released, so that the device
+        // is not held until the next open or the module's unload.
+        port.Close();
         return 0;
     }
 }

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <mutex>
-#include <new>
 #include <vector>
 
 namespace kavex::posix {
@@ -11,19 +10,19 @@ namespace {
 
 constexpr std::size_t kMaxHandles = 4096;
 
-// The table is built on first use and never destroyed: the module's port
-// objects, constructed before it, close their handles in their destructors
-// at exit, after every function-local static built later is gone.
 struct HandleTable {
     std::mutex mutex;
     std::vector<std::shared_ptr<KernelObject>> slots;
 };
 
-HandleTable& TheTable() {
-    alignas(HandleTable) static unsigned char storage[sizeof(HandleTable)];
-    static HandleTable* const table = ::new (static_cast<void*>(storage)) HandleTable();
-    return *table;
-}
+// The table is constructed before, and destroyed after, every static object
+// of ordinary priority in the program or library it is linked into: the
+// module's port objects close their handles in their destructors at unload,
+// and the table must still be there then. Its destruction frees what it
+// holds, so loading and unloading the library leaks nothing.
+HandleTable g_handleTable __attribute__((init_priority(101)));
+
+HandleTable& TheTable() { return g_handleTable; }
 
 std::mutex& TableMutex() { return TheTable().mutex; }
 
