@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "config/crc32.h"
@@ -47,14 +48,65 @@ bool StepFails(SaveStep step) {
     return hook != nullptr && hook(step);
 }
 
+// How long a load or save waits for another one to let go of the file. The
+// module opens its files without sharing, and a load or save holds a file
+// only for a moment, so a short wait outlasts any of them.
+constexpr DWORD kShareRetryMs = 200;
+constexpr DWORD kShareRetryStepMs = 2;
+
+// A temporary file left behind by an interrupted save is this old at least
+// (a running save renames its file within milliseconds of writing it).
+constexpr std::uint64_t kStaleTempTicks = 2ull * 10000000ull;  // 2 s in 100 ns ticks
+constexpr int kMaxStaleTempsPerSave = 256;
+constexpr char kTempPrefix[] = "~kv";
+constexpr char kTempPattern[] = "~kv*.tmp";
+
+// Opens `path`, trying again for a bounded time while another handle holds
+// it (a load or save, in this process or another).
+BOOL OpenWithRetry(CFile& file, const char* path, UINT flags, CFileException* error) {
+    for (DWORD waited = 0;; waited += kShareRetryStepMs) {
+        if (file.Open(path, flags, error)) return TRUE;
+        if (error->m_cause != CFileException::sharingViolation || waited >= kShareRetryMs) return FALSE;
+        Sleep(kShareRetryStepMs);
+    }
+}
+
+std::uint64_t Ticks(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// Removes the temporary files that interrupted saves left in `directory`:
+// those old enough and held open by no one (a running save holds its file
+// without sharing while it writes it).
+void RemoveStaleTemps(const std::string& directory) {
+    std::string pattern;
+    if (!ComposePath(directory, kTempPattern, MAX_PATH, &pattern)) return;
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    int examined = 0;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (Ticks(now) < Ticks(data.ftLastWriteTime) + kStaleTempTicks) continue;
+        std::string path;
+        if (!ComposePath(directory, data.cFileName, MAX_PATH, &path)) continue;
+        const HANDLE probe =
+            CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) continue;
+        CloseHandle(probe);
+        DeleteFileA(path.c_str());
+    } while (++examined < kMaxStaleTempsPerSave && FindNextFileA(search, &data));
+    FindClose(search);
+}
+
 // The temporary file of one save: removed again unless it was moved into place.
 class TempFile {
 public:
-    explicit TempFile(const char* targetPath) {
-        std::string directory = ".";
-        DirectoryOfPath(targetPath, &directory);
-        Step(SaveStep::kCreateTemp, targetPath);
-        if (GetTempFileNameA(directory.c_str(), "~kv", 0, path_) == 0) {
+    explicit TempFile(const std::string& directory) {
+        Step(SaveStep::kCreateTemp, directory.c_str());
+        if (GetTempFileNameA(directory.c_str(), kTempPrefix, 0, path_) == 0) {
             CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), directory.c_str());
         }
     }
@@ -65,21 +117,57 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     const char* Path() const { return path_; }
+    // After a failed move: the temporary name is gone when the move itself
+    // happened and only a later step (the directory's sync) failed.
+    void ReleaseIfMoved() {
+        if (GetFileAttributesA(path_) == INVALID_FILE_ATTRIBUTES) path_[0] = '\0';
+    }
     void Release() { path_[0] = '\0'; }
 
 private:
     char path_[MAX_PATH] = {};
 };
 
-// Opens the target as the save would have written it in place: for reading
-// and writing without sharing. It refuses a read-only file and a file that
-// another handle holds, in this process or another. A missing target is
-// fine: the move creates it.
-void CheckTarget(const char* path) {
+// The file a save replaces.
+struct SaveTarget {
+    std::string path;     // the file itself: symbolic links followed
+    bool exists = false;  // false: the save creates it
+};
+
+// A path as the system resolved it, without the "\\?\" that Windows puts
+// before a final path name.
+std::string WithoutLongPathPrefix(const char* path) {
+    if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) return std::string("\\\\") + (path + 8);
+    if (std::strncmp(path, "\\\\?\\", 4) == 0) return path + 4;
+    return path;
+}
+
+// Finds the file that a save to `path` replaces, and refuses what the save
+// cannot replace whole: a file that is read-only, held by another handle
+// (after a bounded wait), or not a regular file is a file error; a file with
+// several hard links gives false with *refusal set, since replacing it would
+// separate its names (the others would keep the old contents).
+bool FindSaveTarget(const char* path, SaveTarget* target, std::string* refusal) {
     Step(SaveStep::kOpenTarget, path);
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
-    CFile target(path, CFile::modeReadWrite | CFile::shareExclusive);
-    target.Close();
+    target->path = path;
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;  // a new file
+    CFile file;
+    CFileException openError;
+    if (!OpenWithRetry(file, path, CFile::modeReadWrite | CFile::shareExclusive, &openError)) {
+        ThrowFileException(openError.m_cause, openError.m_lOsError, path);
+    }
+    target->exists = true;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(file.m_hFile, &information) && information.nNumberOfLinks > 1) {
+        *refusal = std::string(path) + " has " + std::to_string(information.nNumberOfLinks) +
+                   " hard links; a save would leave the other names with the old contents, so it is refused";
+        return false;
+    }
+    char resolved[MAX_PATH] = {};
+    const DWORD length = GetFinalPathNameByHandleA(file.m_hFile, resolved, MAX_PATH, FILE_NAME_NORMALIZED);
+    if (length > 0 && length < MAX_PATH) target->path = WithoutLongPathPrefix(resolved);
+    file.Close();
+    return true;
 }
 
 void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
@@ -101,34 +189,15 @@ void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
     file.Close();
 }
 
-}  // namespace
-
-void StoreTrailer(std::uint8_t* record, std::size_t size) {
-    const std::uint32_t crc = ChecksumOf(record, size);
-    std::uint8_t* trailer = record + size - kTrailerSize;
-    for (std::size_t k = 0; k < kTrailerSize; ++k) trailer[k] = static_cast<std::uint8_t>(crc >> (8 * k));
-}
-
-bool TrailerMatches(const std::uint8_t* record, std::size_t size) {
-    const std::uint8_t* trailer = record + size - kTrailerSize;
-    std::uint32_t stored = 0;
-    for (std::size_t k = 0; k < kTrailerSize; ++k)
-        stored |= static_cast<std::uint32_t>(trailer[k]) << (8 * k);
-    return stored == ChecksumOf(record, size);
-}
-
-SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size, UINT shareFlags) {
+// Reads, unseals and verifies; see ReadSealedFile.
+SealedReadResult ReadSealed(const char* path, void* record, std::size_t size, UINT shareFlags) {
     SealedReadResult result;
-    if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
-        result.error = "invalid sealed record request";
-        return result;
-    }
     std::vector<std::uint8_t> sealed(size, 0);
     UINT read = 0;
     CFile file;
     try {
         CFileException openError;
-        if (!file.Open(path, CFile::modeRead | shareFlags, &openError)) {
+        if (!OpenWithRetry(file, path, CFile::modeRead | shareFlags, &openError)) {
             if (openError.m_cause == CFileException::fileNotFound) {
                 result.status = SealedReadStatus::kMissing;
                 return result;
@@ -165,6 +234,36 @@ SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size
     return result;
 }
 
+}  // namespace
+
+void StoreTrailer(std::uint8_t* record, std::size_t size) {
+    const std::uint32_t crc = ChecksumOf(record, size);
+    std::uint8_t* trailer = record + size - kTrailerSize;
+    for (std::size_t k = 0; k < kTrailerSize; ++k) trailer[k] = static_cast<std::uint8_t>(crc >> (8 * k));
+}
+
+bool TrailerMatches(const std::uint8_t* record, std::size_t size) {
+    const std::uint8_t* trailer = record + size - kTrailerSize;
+    std::uint32_t stored = 0;
+    for (std::size_t k = 0; k < kTrailerSize; ++k)
+        stored |= static_cast<std::uint32_t>(trailer[k]) << (8 * k);
+    return stored == ChecksumOf(record, size);
+}
+
+SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size, UINT shareFlags) {
+    SealedReadResult result;
+    if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
+        result.error = "invalid sealed record request";
+        return result;
+    }
+    try {
+        return ReadSealed(path, record, size, shareFlags);
+    } catch (const std::bad_alloc&) {
+        result.error = "not enough memory to load " + std::string(path);
+        return result;
+    }
+}
+
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error) {
     if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
         if (error != nullptr) *error = "invalid sealed record request";
@@ -172,27 +271,43 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
     }
     auto* plain = static_cast<std::uint8_t*>(record);
     try {
-        CheckTarget(path);
+        SaveTarget target;
+        std::string refusal;
+        if (!FindSaveTarget(path, &target, &refusal)) {
+            if (error != nullptr) *error = refusal;
+            return false;
+        }
+        std::string directory = ".";
+        DirectoryOfPath(target.path.c_str(), &directory);
+        RemoveStaleTemps(directory);
+
         StoreTrailer(plain, size);
         std::vector<std::uint8_t> image(size, 0);
         const CRc4 rc4;
         rc4.CryptCopy(kSealingKey, kSealingKeyLength, plain, static_cast<int>(size), image.data(),
                       static_cast<int>(size));
-        TempFile temp(path);
+        TempFile temp(directory);
         WriteTemp(temp, image);
-        Step(SaveStep::kReplace, path);
-        if (!MoveFileExA(temp.Path(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Step(SaveStep::kReplace, target.path.c_str());
+        // An existing file is replaced keeping its permissions and owner (on
+        // Windows its attributes and security); a new one is moved in place.
+        const BOOL replaced = target.exists ? ReplaceFileA(target.path.c_str(), temp.Path(), nullptr,
+                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                                            : MoveFileExA(temp.Path(), target.path.c_str(),
+                                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!replaced) {
             const DWORD code = GetLastError();
-            // A move that failed only in its final directory sync has put the
-            // new file in place already; the temporary name is gone then.
-            if (GetFileAttributesA(temp.Path()) == INVALID_FILE_ATTRIBUTES) temp.Release();
-            CFileException::ThrowOsError(static_cast<LONG>(code), path);
+            temp.ReleaseIfMoved();
+            CFileException::ThrowOsError(static_cast<LONG>(code), target.path.c_str());
         }
         temp.Release();
         return true;
     } catch (CFileException* fileError) {
         if (error != nullptr) *error = Describe(*fileError);
         fileError->Delete();
+        return false;
+    } catch (const std::bad_alloc&) {
+        if (error != nullptr) *error = "not enough memory to save " + std::string(path);
         return false;
     }
 }

@@ -5,6 +5,19 @@
 
 KAVEX_IMPLEMENT_DYNAMIC(CSerialException, CException)
 
+namespace {
+
+// The exception thrown when a new one cannot be allocated. It is built when
+// the module loads, so that throwing it needs no memory at all; its
+// auto-delete flag is clear, so the catcher's Delete leaves it alone.
+class CFallbackSerialException : public CSerialException {
+public:
+    CFallbackSerialException() : CSerialException(0) { m_bAutoDelete = FALSE; }
+};
+CFallbackSerialException g_FallbackSerialException;
+
+}  // namespace
+
 CSerialException::CSerialException(DWORD errorCode) : m_dwErrorCode(errorCode) {}
 
 BOOL CSerialException::GetErrorMessage(LPSTR buffer, UINT maxChars, PUINT helpContext) const {
@@ -34,12 +47,9 @@ void ThrowSerialException(DWORD errorCode) {
     if (errorCode == 0) errorCode = GetLastError();
     CSerialException* error = new (std::nothrow) CSerialException(errorCode);
     if (error == nullptr) {
-        // Out of memory: throw this thread's preallocated exception instead.
-        // Its auto-delete flag is clear, so the catcher's Delete leaves it.
-        static thread_local CSerialException t_fallback(0);
-        t_fallback.m_bAutoDelete = FALSE;
-        t_fallback.m_dwErrorCode = errorCode;
-        error = &t_fallback;
+        // Out of memory: the module's preallocated exception carries the code.
+        g_FallbackSerialException.m_dwErrorCode = errorCode;
+        error = &g_FallbackSerialException;
     }
     throw error;
 }

@@ -4,8 +4,11 @@
 #include <windows.h>
 #else
 #include <pthread.h>
+#include <time.h>
+
 #include <signal.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace kavexctl {
@@ -49,6 +52,8 @@ void StopSignals::Watch() {}
 
 namespace {
 
+constexpr time_t kGraceSeconds = 2;
+
 // SIGUSR1 wakes the watcher when the command ends.
 sigset_t WatchedSignals() {
     sigset_t set;
@@ -81,13 +86,32 @@ StopSignals::~StopSignals() {
 
 void StopSignals::Watch() {
     const sigset_t set = WatchedSignals();
+    int first = 0;
     for (;;) {
         int signal = 0;
-        if (sigwait(&set, &signal) != 0) continue;
+        if (first == 0) {
+            if (sigwait(&set, &signal) != 0) continue;
+        } else {
+            // After a stop signal the command has a grace period to end
+            // cleanly (close its ports); a second signal, or a command stuck
+            // in a call that does not return, ends the process anyway.
+            const timespec grace{kGraceSeconds, 0};
+            signal = sigtimedwait(&set, nullptr, &grace);
+            if (signal < 0) {
+                if (errno == EINTR) continue;
+                signal = first;
+            }
+        }
         if (signal == SIGUSR1) {
             if (finishing_) return;
             continue;
         }
+        if (first != 0) {
+            static const char kMessage[] = "kavexctl: stopped\n";
+            [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+            _exit(128 + first);
+        }
+        first = signal;
         Trigger();
     }
 }

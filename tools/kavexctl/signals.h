@@ -4,7 +4,10 @@
 // so a signal handler that only sets a flag could not end such a wait. The
 // watcher instead takes the stop signals (SIGINT, SIGTERM, SIGHUP; Ctrl-C
 // and Ctrl-Break on Windows) on a thread of its own and runs a callback
-// there, which may close the port that the main thread is reading.
+// there, which may close the port that the main thread is reading. A
+// command that has not ended 2 s after a stop signal, or a second stop
+// signal, ends the process at once (exit 128 + the signal): kavexctl always
+// ends promptly on SIGINT and SIGTERM.
 #pragma once
 
 #include <atomic>

@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/file_info.h"
 #include "platform/posix/share_access.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win32_file.h"
@@ -81,7 +84,10 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    int flags = O_CLOEXEC | O_NOCTTY;
+    // O_NONBLOCK: a path that is no regular file (a FIFO, a terminal behind a
+    // link) must not block the open; it is refused below. It changes nothing
+    // for a regular file.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     flags |= wantsWrite ? (wantsRead ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
     const mode_t createMode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -91,6 +97,8 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
     if (!fd.Valid()) {
         if (errno == EEXIST) {
             Fail(ERROR_FILE_EXISTS);
+        } else if (errno == ENXIO) {
+            Fail(ERROR_ACCESS_DENIED);  // a socket, or a FIFO that nothing reads
         } else {
             FailWithPathError(path);
         }
@@ -101,7 +109,9 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
         FailWithErrno();
         return nullptr;
     }
-    if (S_ISDIR(status.st_mode)) {
+    // Only regular files are files here: a directory, FIFO, device or
+    // socket is refused at once, as Windows refuses a directory.
+    if (!S_ISREG(status.st_mode)) {
         Fail(ERROR_ACCESS_DENIED);
         return nullptr;
     }
@@ -220,6 +230,40 @@ DWORD DiskFile::Size(LPDWORD sizeHigh) {
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
+BOOL DiskFile::Information(BY_HANDLE_FILE_INFORMATION* information) const {
+    struct stat status {};
+    if (fstat(fd_, &status) != 0) return FailWithErrno();
+    *information = BY_HANDLE_FILE_INFORMATION{};
+    information->dwFileAttributes = AttributesFromStatus(status, nullptr);
+    information->ftCreationTime = FileTimeFrom(status.st_ctim);
+    information->ftLastAccessTime = FileTimeFrom(status.st_atim);
+    information->ftLastWriteTime = FileTimeFrom(status.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
+    information->nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(status.st_size) >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(status.st_size & 0xFFFFFFFF);
+    information->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(static_cast<std::uint64_t>(status.st_ino) >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(status.st_ino & 0xFFFFFFFF);
+    return TRUE;
+}
+
+DWORD DiskFile::FinalPath(LPSTR path, DWORD capacity) const {
+    // The kernel's name of the open file: every link resolved.
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd_);
+    char target[4096];
+    const ssize_t length = readlink(link, target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
+        FailWithErrno();
+        return 0;
+    }
+    const auto size = static_cast<DWORD>(length);
+    if (path == nullptr || size + 1 > capacity) return size + 1;
+    std::memcpy(path, target, size);
+    path[size] = '\0';
+    return size;
+}
+
 }  // namespace kavex::posix
 
 using kavex::posix::DiskFile;
@@ -238,4 +282,15 @@ BOOL SetEndOfFile(HANDLE hFile) {
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     auto file = kavex::posix::LookupObjectAs<DiskFile>(hFile, ERROR_INVALID_FUNCTION);
     return file ? file->Size(lpFileSizeHigh) : INVALID_FILE_SIZE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    if (lpFileInformation == nullptr) return kavex::posix::Fail(ERROR_INVALID_PARAMETER);
+    auto file = kavex::posix::LookupObjectAs<DiskFile>(hFile, ERROR_INVALID_FUNCTION);
+    return file ? file->Information(lpFileInformation) : FALSE;
+}
+
+DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD /*dwFlags*/) {
+    auto file = kavex::posix::LookupObjectAs<DiskFile>(hFile, ERROR_INVALID_FUNCTION);
+    return file ? file->FinalPath(lpszFilePath, cchFilePath) : 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/posix/handles.h"
+#include "platform/posix/win32_file.h"
 
 namespace kavex::posix {
 
@@ -27,6 +28,8 @@ public:
     DWORD SetPointer(LONG distanceLow, PLONG distanceHigh, DWORD moveMethod);
     BOOL SetEnd();
     DWORD Size(LPDWORD sizeHigh);
+    BOOL Information(BY_HANDLE_FILE_INFORMATION* information) const;
+    DWORD FinalPath(LPSTR path, DWORD capacity) const;
 
 private:
     const int fd_;

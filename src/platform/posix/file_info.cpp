@@ -12,14 +12,14 @@ namespace {
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
 constexpr std::uint64_t kFileTimeEpochOffset = 11644473600ULL;
 
+}  // namespace
+
 FILETIME FileTimeFrom(const timespec& time) {
     const std::uint64_t ticks =
         (static_cast<std::uint64_t>(time.tv_sec) + kFileTimeEpochOffset) * 10000000ULL +
         static_cast<std::uint64_t>(time.tv_nsec) / 100;
     return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
-
-}  // namespace
 
 DWORD AttributesFromStatus(const struct stat& status, const char* name) {
     DWORD attributes = 0;

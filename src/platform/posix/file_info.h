@@ -11,6 +11,9 @@ namespace kavex::posix {
 // permission bit), hidden (a name starting with a dot), else normal.
 DWORD AttributesFromStatus(const struct stat& status, const char* name);
 
+// A time as Windows counts it: 100 ns ticks since 1601-01-01 UTC.
+FILETIME FileTimeFrom(const timespec& time);
+
 // Fills attributes, times, size and the name (cut to fit) of a find record.
 void FillFindData(const struct stat& status, const char* name, WIN32_FIND_DATAA* data);
 

@@ -112,6 +112,39 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     return TRUE;
 }
 
+BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName,
+                  DWORD /*dwReplaceFlags*/, LPVOID /*lpExclude*/, LPVOID /*lpReserved*/) {
+    if (lpReplacedFileName == nullptr || lpReplacementFileName == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (lpBackupFileName != nullptr) return Fail(ERROR_NOT_SUPPORTED);
+    struct stat replaced {};
+    if (lstat(lpReplacedFileName, &replaced) != 0) return kavex::posix::FailForPath(lpReplacedFileName);
+    if (!S_ISREG(replaced.st_mode) || kavex::posix::IsReadOnlyMode(replaced.st_mode)) {
+        return Fail(ERROR_UNABLE_TO_REMOVE_REPLACED);
+    }
+    struct stat replacement {};
+    if (lstat(lpReplacementFileName, &replacement) != 0)
+        return kavex::posix::FailForPath(lpReplacementFileName);
+    // The new file takes the old one's owner where this process may give it
+    // (the superuser may; others keep their own), then its permissions (a
+    // change of owner clears set-id bits).
+    if ((replacement.st_uid != replaced.st_uid || replacement.st_gid != replaced.st_gid) &&
+        chown(lpReplacementFileName, replaced.st_uid, replaced.st_gid) != 0 &&
+        chown(lpReplacementFileName, static_cast<uid_t>(-1), replaced.st_gid) != 0) {
+        // Not permitted: the file stays the caller's, as a new file would be.
+    }
+    if (chmod(lpReplacementFileName, replaced.st_mode & 07777) != 0) return kavex::posix::FailWithErrno();
+    if (rename(lpReplacementFileName, lpReplacedFileName) != 0) {
+        kavex::posix::FailWithErrno();
+        SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+        return FALSE;
+    }
+    if (!kavex::posix::SyncDirectory(kavex::posix::DirectoryOf(lpReplacedFileName))) {
+        return kavex::posix::FailWithErrno();
+    }
+    return TRUE;
+}
+
 BOOL DeleteFileA(LPCSTR lpFileName) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     struct stat status {};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/file_info.h"
 #include "platform/posix/win32_system.h"
 
 namespace {
@@ -148,6 +149,13 @@ int MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT /*uType*/) 
         std::fprintf(stderr, "%s\n", AnsiToUtf8(lpText).c_str());
     }
     return IDOK;
+}
+
+void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
+    if (lpSystemTimeAsFileTime == nullptr) return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    *lpSystemTimeAsFileTime = kavex::posix::FileTimeFrom(now);
 }
 
 void Sleep(DWORD dwMilliseconds) {

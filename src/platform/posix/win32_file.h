@@ -39,6 +39,38 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 
+// File times: 100 ns ticks since 1601-01-01 UTC.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+// What a handle's file is: attributes, times, size and its number of links.
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+using LPBY_HANDLE_FILE_INFORMATION = BY_HANDLE_FILE_INFORMATION*;
+
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+
+// The full path of the file a handle has open, links resolved. The result
+// is its length (without the terminator), or the size needed (with it) when
+// the buffer is too small, or 0 on failure.
+#define FILE_NAME_NORMALIZED 0x0u
+#define VOLUME_NAME_DOS 0x0u
+DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
+
+void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime);
+
 // Moving, deleting and temporary files.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 #define MOVEFILE_COPY_ALLOWED 0x00000002u
@@ -48,16 +80,24 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 #define ERROR_MOD_NOT_FOUND 126u
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+
+// Replaces an existing file with another, which takes the replaced file's
+// permissions and, where the process may give it, its owner (on Windows:
+// its attributes and security); the change of names is made durable. No
+// backup file is supported here.
+#define REPLACEFILE_WRITE_THROUGH 0x00000001u
+#define REPLACEFILE_IGNORE_MERGE_ERRORS 0x00000002u
+#define REPLACEFILE_IGNORE_ACL_ERRORS 0x00000004u
+#define ERROR_UNABLE_TO_REMOVE_REPLACED 1175u
+#define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176u
+BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName,
+                  DWORD dwReplaceFlags, LPVOID lpExclude, LPVOID lpReserved);
 BOOL DeleteFileA(LPCSTR lpFileName);
 // Creates a new empty file named <path><sep><prefix, 3 chars><hex>.tmp and
 // returns its unique number (0 with the last error set on failure).
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
 
 // Directory searches.
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
 
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
