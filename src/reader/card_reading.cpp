@@ -34,6 +34,7 @@ struct DigitRead {
 // ReadComDigits, telling a closed port and a failed read apart from an empty
 // queue so that GetCardCodeEx knows when waiting on can bring nothing.
 DigitRead ReadDigits(CSerialPort& port, char* buffer, int count) {
+    const auto lock = LockPort(port);
     if (!port.IsOpen()) return {0, ReadOutcome::kPortClosed};
     if (buffer == nullptr || count <= 0) return {0, ReadOutcome::kRead};
     DWORD received = 0;
@@ -95,7 +96,7 @@ int ReadCardCode(CSerialPort& port, char* cardCode) {
 
     // A partial code: the rest is most likely still on the line (ten digits
     // take about 80 ms at 1200 baud).
-    Sleep(kCompletionWaitMs);
+    WaitUnlessClosed(port, kCompletionWaitMs);
     const int m = ReadComDigits(port, second, kCardCodeDigits - n);
     if (m <= 0) return 0;
     std::memcpy(first + n, second, static_cast<size_t>(m));
@@ -160,7 +161,7 @@ int ReadExtendedCardCode(char* cardCode, int codeLength) {
             cardCode[0] = '\0';
             return 0;
         }
-        Sleep(kPollIntervalMs);
+        WaitUnlessClosed(g_ComPortEx, kPollIntervalMs);
         last = readMore();
     }
 

@@ -1,6 +1,24 @@
 #include "reader/port_set.h"
 
+#include <chrono>
+#include <condition_variable>
+
 #include "serial/serial_exception.h"
+
+namespace {
+
+// The lock of a port object and the signal of its closing.
+struct PortGuard {
+    std::mutex mutex;
+    std::condition_variable closed;
+};
+
+// One guard per port object of the module, and one shared by any other port
+// object the reader functions are given (the tests give them their own).
+// They are built before, and so destroyed after, the port objects.
+PortGuard g_PortGuards[7];
+
+}  // namespace
 
 // Every module-level object lives in this one translation unit, so they are
 // constructed in the order written here when the module loads and destroyed
@@ -14,6 +32,29 @@ CSerialPort g_FurtherComPort2;
 CSerialPort g_FurtherComPort3;
 CSerialPort g_FurtherComPort4;
 CSerialPort g_ComPortEx;
+
+namespace {
+
+PortGuard& GuardOf(const CSerialPort& port) {
+    const CSerialPort* const ports[] = {&g_ComPort,         &g_FurtherComPort1, &g_FurtherComPort2,
+                                        &g_FurtherComPort3, &g_FurtherComPort4, &g_ComPortEx};
+    for (int k = 0; k < 6; ++k) {
+        if (ports[k] == &port) return g_PortGuards[k];
+    }
+    return g_PortGuards[6];
+}
+
+}  // namespace
+
+std::unique_lock<std::mutex> LockPort(const CSerialPort& port) {
+    return std::unique_lock<std::mutex>(GuardOf(port).mutex);
+}
+
+void WaitUnlessClosed(const CSerialPort& port, DWORD ms) {
+    PortGuard& guard = GuardOf(port);
+    std::unique_lock<std::mutex> lock(guard.mutex);
+    guard.closed.wait_for(lock, std::chrono::milliseconds(ms), [&port] { return !port.IsOpen(); });
+}
 
 CSerialPort* FurtherComPort(int readerType) {
     switch (readerType) {
@@ -35,6 +76,7 @@ int PortNumberFromName(const char* portName) {
 }
 
 int OpenComPort(CSerialPort& port, int portNumber) {
+    const auto lock = LockPort(port);
     try {
         // The system knows no default configuration for a port that does
         // not exist, which ends the sequence before anything is opened.
@@ -81,19 +123,25 @@ int OpenComPort(CSerialPort& port, int portNumber) {
 }
 
 int CloseComPort(CSerialPort& port) {
-    if (!port.IsOpen()) return 1;
-    try {
-        port.ClearOutputBuffer();
-        port.ClearInputBuffer();
-        port.Flush();
-        port.Close();
-        return 1;
-    } catch (CSerialException* error) {
-        error->Delete();
-        // The purge or flush failed, as on a device that has gone away: the
-        // close still fails, but the handle is released, so that the device
-        // is not held until the next open or the module's unload.
-        port.Close();
-        return 0;
+    PortGuard& guard = GuardOf(port);
+    int result = 1;
+    {
+        const std::lock_guard<std::mutex> lock(guard.mutex);
+        if (!port.IsOpen()) return 1;
+        try {
+            port.ClearOutputBuffer();
+            port.ClearInputBuffer();
+            port.Flush();
+            port.Close();
+        } catch (CSerialException* error) {
+            error->Delete();
+            // The purge or flush failed, as on a device that has gone away:
+            // the close still fails, but the handle is released, so that the
+            // device is not held until the next open or the module's unload.
+            port.Close();
+            result = 0;
+        }
     }
+    guard.closed.notify_all();  // a read function waiting on the port returns
+    return result;
 }

@@ -3,6 +3,8 @@
 // sequences of one reader port.
 #pragma once
 
+#include <mutex>
+
 #include "reader/kavex_app.h"
 #include "serial/serial_port.h"
 
@@ -16,6 +18,16 @@ extern CSerialPort g_ComPortEx;  // extended port
 
 // The further reader port object for reader type 1 to 4, else null.
 CSerialPort* FurtherComPort(int readerType);
+
+// Threads. Every use of a port object by the reader code holds the port's
+// lock, so that a host may call CloseComEx or CloseCom from another thread
+// while GetCardCodeEx or GetCardCode waits on that thread (a Cancel button,
+// a service stopping): the close waits for a read in progress to end, and
+// wakes the waiting read function, which then returns 0. Every other call is
+// still made from one thread at a time.
+std::unique_lock<std::mutex> LockPort(const CSerialPort& port);
+// Waits up to `ms` milliseconds, less when the port is closed meanwhile.
+void WaitUnlessClosed(const CSerialPort& port, DWORD ms);
 
 // The port number a caller's port name gives: its fourth character minus
 // '0'. A name shorter than four characters gives its terminator minus '0'

@@ -65,6 +65,22 @@ protected:
     FakeReader reader{prefix, 1};
 };
 
+TEST_F(GetCardCodeTest, ClosingThePortFromAnotherThreadEndsTheWaitForTheRest) {
+    Queue("12345");
+    Stopwatch clock;
+    long long closedAt = 0;
+    Background closer([&] {
+        for (int waited = 0; reader.Pending() > 0 && waited < kLimitMs; waited += 2) SleepMs(2);
+        SleepMs(40);
+        closedAt = clock.ElapsedMs();
+        EXPECT_EQ(CloseComPort(g_ComPort), 1);
+    });
+    CodeBuffer code;
+    EXPECT_EQ(Read(code), 0);
+    EXPECT_LT(clock.ElapsedMs() - closedAt, 100);  // not the rest of the 200 ms wait
+    EXPECT_EQ(code.bytes[0], 'X');                 // nothing written
+}
+
 TEST_F(GetCardCodeTest, AFramedCodeIsCompletedByTheSecondReadAndItsLineEndReadNext) {
     Queue(
         "\x02"
@@ -284,16 +300,23 @@ TEST_F(GetCardCodeExTest, AReaderUnpluggedWhileWaitingEndsTheCallWithoutLosingDi
     EXPECT_STREQ(g_CarryCode, "12345");
 }
 
-// kavexctl read ends a waiting GetCardCodeEx this way on Ctrl-C.
+// A host cancels a waiting GetCardCodeEx this way (kavexctl read on
+// Ctrl-C too): the wait ends soon after the close, with 0, and keeps every
+// digit gathered for the next call.
 TEST_F(GetCardCodeExTest, ClosingThePortFromAnotherThreadEndsTheWait) {
     Queue("123");
+    Stopwatch clock;
+    long long closedAt = 0;
     Background closer([&] {
         for (int waited = 0; reader.Pending() > 0 && waited < kLimitMs; waited += 2) SleepMs(2);
         SleepMs(150);
-        CloseComEx();
+        closedAt = clock.ElapsedMs();
+        EXPECT_EQ(CloseComEx(), 1);
     });
     CodeBuffer code;
     EXPECT_EQ(Read(code, 10), 0);
+    EXPECT_LT(clock.ElapsedMs() - closedAt, 150);
+    EXPECT_STREQ(code.bytes, "");
     EXPECT_STREQ(g_CarryCode, "123");
 
     ASSERT_EQ(OpenComEx("COM2", 0), 1);
