@@ -4,8 +4,13 @@
  * A host opens the reader ports, polls them for card codes (strings of ASCII
  * digits) and closes them again. All functions return 32-bit ints, use the
  * Win32 standard calling convention on 32-bit Windows and are exported from
- * Kavex.dll by undecorated name with the ordinals given below. Call them from
- * one thread at a time.
+ * Kavex.dll by undecorated name with the ordinals given below.
+ *
+ * Threads: call the functions from one thread at a time, with one exception.
+ * To cancel a GetCardCodeEx (or GetCardCode) that is waiting, call
+ * CloseComEx (or CloseCom) from another thread: the wait ends within about
+ * 100 ms, the read function returns 0, and GetCardCodeEx keeps every digit
+ * it had gathered for its next call. No exception ever leaves a function.
  */
 #ifndef KAVEX_H
 #define KAVEX_H
@@ -48,7 +53,8 @@ KAVEX_API int KAVEX_CALL GetIDVersion(void);
  * beyond codeLength are kept for the next call. Returns the digits written. */
 KAVEX_API int KAVEX_CALL GetCardCodeEx(char* cardCode, int codeLength);
 
-/* Ordinal 6. Closes the extended port. 1 when it closed or was not open. */
+/* Ordinal 6. Closes the extended port. 1 when it closed or was not open.
+ * May be called from another thread to cancel a waiting GetCardCodeEx. */
 KAVEX_API int KAVEX_CALL CloseComEx(void);
 
 /* Ordinal 7. Opens the extended port on portName ("COM1"... only the fourth

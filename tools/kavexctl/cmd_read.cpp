@@ -3,12 +3,9 @@
 //
 // GetCardCodeEx waits, without a time-out, until the requested digits have
 // come. Ctrl-C is therefore handled on a watcher thread (see signals.h) that
-// calls CloseComEx while the main thread waits inside GetCardCodeEx; the
-// library ends that wait, returning 0, as soon as the extended port is no
-// longer open. This is the one place where kavexctl calls the library from
-// a second thread while the first is inside it; every other call is
-// serialized by `libraryLock`, and the library keeps a port handle valid
-// for a read in progress while another thread closes it.
+// calls CloseComEx while the main thread waits inside GetCardCodeEx: the
+// library's way to cancel a waiting read, as any host with a Cancel button
+// uses it. Every other call is serialized by `libraryLock`.
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
