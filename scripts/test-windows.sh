@@ -255,6 +255,6 @@ rm -f ipportconfig.ini
 check $ok WindowsTier.HostExampleReadsTheConfiguredReaders "$why"
 
 cd "$root"
-read -r passed failed skipped < <(python3 scripts/lib/results.py count "$results" | head -n 1)
+read -r passed failed skipped < <(python3 scripts/lib/results.py count "$results" | sed -n 1p)
 echo "== windows-$bits: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

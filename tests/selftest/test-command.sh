@@ -33,7 +33,7 @@ cd "$copy"
 # The last line of a run's summary, and the native tier's counts from the
 # results files that run left.
 last_line() { tail -n 1 "$1" | tr -d '\r'; }
-native_counts() { python3 scripts/lib/results.py count test-results/native | head -n 1; }
+native_counts() { python3 scripts/lib/results.py count test-results/native | sed -n 1p; }
 
 # 1. The demo, first, exactly as the README has it.
 echo "-- ./scripts/demo.sh in a fresh copy"
