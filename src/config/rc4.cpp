@@ -23,14 +23,19 @@ void CRc4::ScheduleKey(Rc4State& state, const std::uint8_t* key, int keyLength) 
 }
 
 void CRc4::ApplyKeystream(Rc4State& state, std::uint8_t* buffer, int length) const {
+    std::int32_t* const S = state.S;
     std::uint32_t i = state.i;
     std::uint32_t j = state.j;
     for (int k = 0; k < length; ++k) {
         i = (i + 1) & 0xFFu;
-        j = (j + static_cast<std::uint32_t>(state.S[i])) & 0xFFu;
-        std::swap(state.S[i], state.S[j]);
-        const std::uint32_t index = static_cast<std::uint32_t>(state.S[i] + state.S[j]) & 0xFFu;
-        buffer[k] ^= static_cast<std::uint8_t>(state.S[index] & 0xFF);
+        // The two entries are swapped through registers: after the swap the
+        // keystream index needs no second load of either.
+        const std::int32_t si = S[i];
+        j = (j + static_cast<std::uint32_t>(si)) & 0xFFu;
+        const std::int32_t sj = S[j];
+        S[i] = sj;
+        S[j] = si;
+        buffer[k] ^= static_cast<std::uint8_t>(S[static_cast<std::uint32_t>(si + sj) & 0xFFu] & 0xFF);
     }
     state.i = i;
     state.j = j;
