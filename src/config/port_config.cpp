@@ -152,9 +152,11 @@ BOOL CPortConfig::ConfigFileExists() {
 
 BOOL CPortConfig::Load() {
     if (m_pRecord == nullptr) return FALSE;
-    char path[MAX_PATH] = {};
-    if (!GetConfigPath(path)) return FALSE;
-    const auto result = ReadSealedFile(path, m_pRecord, sizeof *m_pRecord);
+    // The open itself tells a missing file, without a search before it: the
+    // exported functions load the file on every call.
+    std::string path;
+    if (!kavex::config::ComposeConfigPath(&path)) return FALSE;
+    const auto result = ReadSealedFile(path.c_str(), m_pRecord, sizeof *m_pRecord);
     if (result.status == SealedReadStatus::kFileError) std::printf("%s\n", result.error.c_str());
     return result.status == SealedReadStatus::kOk ? TRUE : FALSE;
 }

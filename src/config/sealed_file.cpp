@@ -192,20 +192,23 @@ void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
 // Reads, unseals and verifies; see ReadSealedFile.
 SealedReadResult ReadSealed(const char* path, void* record, std::size_t size, UINT shareFlags) {
     SealedReadResult result;
-    std::vector<std::uint8_t> sealed(size, 0);
+    std::vector<std::uint8_t> sealed(size + 1, 0);
     UINT read = 0;
     CFile file;
     try {
         CFileException openError;
         if (!OpenWithRetry(file, path, CFile::modeRead | shareFlags, &openError)) {
-            if (openError.m_cause == CFileException::fileNotFound) {
+            if (openError.m_cause == CFileException::fileNotFound ||
+                openError.m_cause == CFileException::badPath) {
                 result.status = SealedReadStatus::kMissing;
                 return result;
             }
             ThrowFileException(openError.m_cause, openError.m_lOsError, path);
         }
-        result.fileLength = file.GetLength();
-        read = file.Read(sealed.data(), static_cast<UINT>(size));
+        // One byte more than the record tells a longer file without asking
+        // for its length; only then is it asked for.
+        read = file.Read(sealed.data(), static_cast<UINT>(size + 1));
+        result.fileLength = read <= size ? read : file.GetLength();
         file.Close();
     } catch (CFileException* error) {
         result.error = Describe(*error);

@@ -148,6 +148,8 @@ BOOL DiskFile::Read(void* buffer, DWORD count, DWORD* transferred) {
         if (n < 0) return FailWithErrno();
         if (n == 0) break;  // end of file: success with what came
         *transferred += static_cast<DWORD>(n);
+        // A regular file gives fewer bytes than asked only at its end.
+        if (*transferred < count) break;
     }
     return TRUE;
 }

@@ -28,11 +28,16 @@ std::string ExecutablePath() {
         std::lock_guard<std::mutex> lock(OverrideMutex());
         if (!OverridePath().empty()) return OverridePath();
     }
-    std::string path(4096, '\0');
-    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return std::string();
-    path.resize(static_cast<std::size_t>(length));
-    return path;
+    // Read once, as Windows keeps the path the program was started from: a
+    // host polling the readers asks for it on every call.
+    static const std::string executable = [] {
+        std::string path(4096, '\0');
+        const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return std::string();
+        path.resize(static_cast<std::size_t>(length));
+        return path;
+    }();
+    return executable;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "platform/posix/share_access.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 
 #include <cerrno>
 
@@ -19,9 +18,12 @@ constexpr off_t kMarkWidth = static_cast<off_t>(1) << 32;
 // How many distinct write-only opens can mark one range at once.
 constexpr off_t kMaxExclusiveMarks = 4096;
 
-enum Mark { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3 };
+// In this order, the marks an open for reading without sharing places (has
+// read, denies both) lie side by side, and so do the marks it checks (has
+// write, has read, denies read): each set takes one lock call.
+enum Mark { kHasWrite = 0, kHasRead = 1, kDeniesRead = 2, kDeniesWrite = 3, kMarkCount = 4 };
 
-off_t MarkStart(Mark mark) { return kMarkBase + static_cast<off_t>(mark) * kMarkWidth; }
+off_t MarkStart(int mark) { return kMarkBase + static_cast<off_t>(mark) * kMarkWidth; }
 
 int LockCall(int fd, int command, short type, off_t start, off_t length, short* foundType = nullptr) {
     struct flock lock {};
@@ -38,48 +40,64 @@ int LockCall(int fd, int command, short type, off_t start, off_t length, short* 
     return result;
 }
 
-// -1: the file system keeps no locks; 1: another open holds a mark in the
-// range; 0: none does.
-int MarkedByOthers(int fd, Mark mark) {
-    short found = F_UNLCK;
-    if (LockCall(fd, F_OFD_GETLK, F_WRLCK, MarkStart(mark), kMarkWidth, &found) != 0) return -1;
-    return found == F_UNLCK ? 0 : 1;
+// Calls `run(first, last)` for each run of neighbouring marks in `set`.
+template <class Run>
+bool ForEachRun(const bool (&set)[kMarkCount], Run run) {
+    for (int first = 0; first < kMarkCount; ++first) {
+        if (!set[first]) continue;
+        int last = first;
+        while (last + 1 < kMarkCount && set[last + 1]) ++last;
+        if (!run(first, last)) return false;
+        first = last;
+    }
+    return true;
 }
 
-// A descriptor open for reading places a shared lock at the start of the
-// range. A write-only descriptor cannot take a shared lock, so it takes an
-// exclusive lock on a byte of the range that no other open holds.
-bool PlaceMark(int fd, bool readable, Mark mark) {
-    const off_t start = MarkStart(mark);
-    if (readable) return LockCall(fd, F_OFD_SETLK, F_RDLCK, start, 1) == 0;
-    for (off_t offset = 1; offset <= kMaxExclusiveMarks; ++offset) {
-        if (LockCall(fd, F_OFD_SETLK, F_WRLCK, start + offset, 1) == 0) return true;
-        if (errno != EAGAIN && errno != EACCES) return false;
-    }
-    errno = ENOLCK;
-    return false;
+// -1: the file system keeps no locks; 1: another open holds a mark of the
+// set; 0: none does.
+int MarkedByOthers(int fd, const bool (&set)[kMarkCount]) {
+    int marked = 0;
+    const bool checked = ForEachRun(set, [&](int first, int last) {
+        short found = F_UNLCK;
+        if (LockCall(fd, F_OFD_GETLK, F_WRLCK, MarkStart(first), (last - first + 1) * kMarkWidth, &found) !=
+            0) {
+            marked = -1;
+            return false;
+        }
+        if (found != F_UNLCK) marked = 1;
+        return marked == 0;
+    });
+    return checked || marked != 0 ? marked : -1;
 }
 
-// Serialises the check-then-mark step of concurrent opens of one file.
-class OpenGuard {
-public:
-    explicit OpenGuard(int fd) : fd_(fd) {
-        int result;
-        do {
-            result = flock(fd_, LOCK_EX);
-        } while (result != 0 && errno == EINTR);
-        held_ = result == 0;
-    }
-    ~OpenGuard() {
-        if (held_) flock(fd_, LOCK_UN);
-    }
-    OpenGuard(const OpenGuard&) = delete;
-    OpenGuard& operator=(const OpenGuard&) = delete;
+// A descriptor open for reading places a shared lock over its marks (from
+// the start of the first range to the first byte of the last). A write-only
+// descriptor cannot take a shared lock, so it takes an exclusive lock on a
+// byte of each range that no other open holds.
+bool PlaceMarks(int fd, bool readable, const bool (&set)[kMarkCount]) {
+    return ForEachRun(set, [&](int first, int last) {
+        if (readable)
+            return LockCall(fd, F_OFD_SETLK, F_RDLCK, MarkStart(first),
+                            MarkStart(last) - MarkStart(first) + 1) == 0;
+        for (int mark = first; mark <= last; ++mark) {
+            bool placed = false;
+            for (off_t offset = 1; offset <= kMaxExclusiveMarks && !placed; ++offset) {
+                if (LockCall(fd, F_OFD_SETLK, F_WRLCK, MarkStart(mark) + offset, 1) == 0) {
+                    placed = true;
+                } else if (errno != EAGAIN && errno != EACCES) {
+                    return false;
+                }
+            }
+            if (!placed) {
+                errno = EMFILE;  // that many write-only opens of one file
+                return false;
+            }
+        }
+        return true;
+    });
+}
 
-private:
-    int fd_;
-    bool held_ = false;
-};
+void RemoveMarks(int fd) { LockCall(fd, F_OFD_SETLK, F_UNLCK, kMarkBase, kMarkCount * kMarkWidth); }
 
 }  // namespace
 
@@ -91,37 +109,34 @@ bool AcquireShareAccess(int fd, bool readable, DWORD access, DWORD shareMode) {
     const bool deniesRead = (shareMode & FILE_SHARE_READ) == 0;
     const bool deniesWrite = (shareMode & FILE_SHARE_WRITE) == 0;
 
-    OpenGuard guard(fd);
-    const struct {
-        bool applies;
-        Mark mark;
-    } checks[] = {{wantsRead, kDeniesRead},
-                  {wantsWrite, kDeniesWrite},
-                  {deniesRead, kHasRead},
-                  {deniesWrite, kHasWrite}};
-    for (const auto& check : checks) {
-        if (!check.applies) continue;
-        const int marked = MarkedByOthers(fd, check.mark);
+    bool own[kMarkCount] = {};
+    own[kHasRead] = wantsRead;
+    own[kHasWrite] = wantsWrite;
+    own[kDeniesRead] = deniesRead;
+    own[kDeniesWrite] = deniesWrite;
+    bool theirs[kMarkCount] = {};  // what another open must not hold
+    theirs[kDeniesRead] = wantsRead;
+    theirs[kDeniesWrite] = wantsWrite;
+    theirs[kHasRead] = deniesRead;
+    theirs[kHasWrite] = deniesWrite;
+
+    // Marks first, then the look at the others' marks: of two opens that
+    // conflict, the one that looks last sees the other's marks, so they can
+    // never both go ahead (at worst both give way, and callers try again).
+    if (!PlaceMarks(fd, readable, own)) {
+        const int error = errno;
+        RemoveMarks(fd);
         // Without locks (some network file systems) sharing cannot be
         // enforced; the open goes ahead as an unshared open would.
-        if (marked < 0) return true;
-        if (marked > 0) {
-            Fail(ERROR_SHARING_VIOLATION);
-            return false;
-        }
+        if (error == ENOLCK || error == EINVAL || error == EOPNOTSUPP) return true;
+        errno = error;
+        FailWithErrno();
+        return false;
     }
-    const struct {
-        bool applies;
-        Mark mark;
-    } marks[] = {{wantsRead, kHasRead},
-                 {wantsWrite, kHasWrite},
-                 {deniesRead, kDeniesRead},
-                 {deniesWrite, kDeniesWrite}};
-    for (const auto& mark : marks) {
-        if (mark.applies && !PlaceMark(fd, readable, mark.mark)) {
-            FailWithErrno();
-            return false;
-        }
+    if (MarkedByOthers(fd, theirs) > 0) {
+        RemoveMarks(fd);
+        Fail(ERROR_SHARING_VIOLATION);
+        return false;
     }
     return true;
 }

@@ -6,9 +6,12 @@
 // real data: one range each for "has read access", "has write access",
 // "denies read" and "denies write". A new open is refused when its access
 // meets another open's denial or its denial meets another open's access, as
-// Windows refuses it. Locks of one open file description never conflict
-// with each other, so an open only ever sees the marks of other opens, and
-// the marks vanish with the descriptor, however its process ends.
+// Windows refuses it. An open places its own marks before it looks at the
+// others', so of two conflicting opens racing each other at most one goes
+// ahead, without a lock around the two steps. Locks of one open file
+// description never conflict with each other, so an open only ever sees the
+// marks of other opens, and the marks vanish with the descriptor, however
+// its process ends.
 #pragma once
 
 #include "platform/posix/win32_types.h"
