@@ -95,8 +95,10 @@ int ReadCardCode(CSerialPort& port, char* cardCode) {
     }
 
     // A partial code: the rest is most likely still on the line (ten digits
-    // take about 80 ms at 1200 baud).
-    WaitUnlessClosed(port, kCompletionWaitMs);
+    // take about 80 ms at 1200 baud). The second read takes the next 10 - n
+    // bytes whenever it is made, so it is made as soon as they are queued,
+    // and at the latest 200 ms after the first.
+    WaitForQueuedBytes(port, static_cast<DWORD>(kCardCodeDigits - n), kCompletionWaitMs);
     const int m = ReadComDigits(port, second, kCardCodeDigits - n);
     if (m <= 0) return 0;
     std::memcpy(first + n, second, static_cast<size_t>(m));
@@ -161,7 +163,11 @@ int ReadExtendedCardCode(char* cardCode, int codeLength) {
             cardCode[0] = '\0';
             return 0;
         }
-        WaitUnlessClosed(g_ComPortEx, kPollIntervalMs);
+        // Read again as soon as anything has arrived, at the latest 100 ms
+        // after the last read: the reads only split the same bytes
+        // differently, so the codes and the order of the digits are those of
+        // fixed 100 ms waits.
+        WaitForQueuedBytes(g_ComPortEx, 1, kPollIntervalMs);
         last = readMore();
     }
 

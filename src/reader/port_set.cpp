@@ -1,5 +1,6 @@
 #include "reader/port_set.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 
@@ -50,10 +51,26 @@ std::unique_lock<std::mutex> LockPort(const CSerialPort& port) {
     return std::unique_lock<std::mutex>(GuardOf(port).mutex);
 }
 
-void WaitUnlessClosed(const CSerialPort& port, DWORD ms) {
+void WaitForQueuedBytes(CSerialPort& port, DWORD bytes, DWORD ms) {
+    // A byte takes 8.3 ms on the line at 1200 baud.
+    constexpr auto kLookEvery = std::chrono::milliseconds(4);
     PortGuard& guard = GuardOf(port);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock<std::mutex> lock(guard.mutex);
-    guard.closed.wait_for(lock, std::chrono::milliseconds(ms), [&port] { return !port.IsOpen(); });
+    for (;;) {
+        if (!port.IsOpen()) return;
+        try {
+            COMSTAT status{};
+            port.ClearErrors(status);
+            if (status.cbInQue >= bytes) return;
+        } catch (CSerialException* error) {
+            error->Delete();  // the read after the wait meets the failure itself
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return;
+        guard.closed.wait_until(lock, std::min(deadline, now + kLookEvery));
+    }
 }
 
 CSerialPort* FurtherComPort(int readerType) {

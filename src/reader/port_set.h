@@ -26,8 +26,12 @@ CSerialPort* FurtherComPort(int readerType);
 // wakes the waiting read function, which then returns 0. Every other call is
 // still made from one thread at a time.
 std::unique_lock<std::mutex> LockPort(const CSerialPort& port);
-// Waits up to `ms` milliseconds, less when the port is closed meanwhile.
-void WaitUnlessClosed(const CSerialPort& port, DWORD ms);
+// Waits until at least `bytes` bytes are queued on the port, the port is
+// closed (by another thread), or `ms` milliseconds have passed: a read
+// made then takes what a read after the full wait would take first, only
+// sooner. The queue is looked at every few milliseconds (ClearCommError's
+// count, which every Windows serial driver and the POSIX layer give).
+void WaitForQueuedBytes(CSerialPort& port, DWORD bytes, DWORD ms);
 
 // The port number a caller's port name gives: its fourth character minus
 // '0'. A name shorter than four characters gives its terminator minus '0'

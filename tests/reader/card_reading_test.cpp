@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -88,7 +89,9 @@ TEST_F(GetCardCodeTest, AFramedCodeIsCompletedByTheSecondReadAndItsLineEndReadNe
     CodeBuffer code;
     Stopwatch clock;
     EXPECT_EQ(Read(code), 1);
-    EXPECT_GE(clock.ElapsedMs(), 190);  // nine digits, then the wait for the tenth
+    // Nine digits, then the tenth: queued already, so the second read is
+    // made at once rather than after the 200 ms wait.
+    EXPECT_LT(clock.ElapsedMs(), 150);
     EXPECT_STREQ(code.bytes, "0123456789");
     EXPECT_EQ(reader.Pending(), 2);  // CR LF stay for the next call
 
@@ -119,6 +122,25 @@ TEST_F(GetCardCodeTest, APartialCodeCompletedWithinTheWaitIsJoinedAndTerminated)
     EXPECT_STREQ(code.bytes, "12345678");
     EXPECT_EQ(code.bytes[9], 'X');  // only the code, its terminator and byte 10 are written
     EXPECT_EQ(code.bytes[10], '\0');
+}
+
+// The second read is made as soon as the bytes it takes have come, not after
+// the whole 200 ms wait; what it takes is what it would have taken then.
+TEST_F(GetCardCodeTest, TheRestOfACodeIsReadAsSoonAsItHasCome) {
+    Queue(
+        "\x02"
+        "01234");
+    Background rest([&] {
+        for (int waited = 0; reader.Pending() > 0 && waited < kLimitMs; waited += 2) SleepMs(2);
+        SleepMs(30);
+        reader.Send("56789\r\n");
+    });
+    CodeBuffer code;
+    Stopwatch clock;
+    EXPECT_EQ(Read(code), 1);
+    EXPECT_LT(clock.ElapsedMs(), 150);  // about 30 ms and five bytes on the line
+    EXPECT_STREQ(code.bytes, "0123456789");
+    EXPECT_TRUE(reader.WaitForPending(2));  // CR LF stay for the next call, as after the full wait
 }
 
 TEST_F(GetCardCodeTest, APartialCodeNotCompletedIsDroppedAndTheBufferUntouched) {
@@ -223,6 +245,26 @@ TEST_F(GetCardCodeExTest, SurplusDigitsAreCarriedOverToTheNextCalls) {
     EXPECT_GE(clock.ElapsedMs(), 240);
     EXPECT_STREQ(code.bytes, "3333344444");
     EXPECT_STREQ(g_CarryCode, "5");
+}
+
+// Between its reads GetCardCodeEx waits for the next bytes, not for a fixed
+// 100 ms: a code whose digits come in three bursts is complete soon after
+// the last one.
+TEST_F(GetCardCodeExTest, EachBurstIsReadAsSoonAsItHasCome) {
+    Stopwatch clock;
+    std::atomic<long long> lastSentAt{0};
+    Background sender([&] {
+        for (const char* burst : {"123", "4567", "890"}) {
+            SleepMs(30);
+            reader.Send(burst);
+            lastSentAt = clock.ElapsedMs();
+        }
+    });
+    CodeBuffer code;
+    EXPECT_EQ(Read(code, 10), 10);
+    EXPECT_LT(clock.ElapsedMs() - lastSentAt, 60);  // not up to 100 ms after the last burst
+    EXPECT_STREQ(code.bytes, "1234567890");
+    EXPECT_STREQ(g_CarryCode, "");
 }
 
 TEST_F(GetCardCodeExTest, LengthZeroMovesEveryDigitIntoTheCarryOver) {
