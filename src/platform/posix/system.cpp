@@ -18,8 +18,9 @@ struct MessageText {
     const char* text;
 };
 
-// The system's text for every code this layer produces, worded as Windows
-// words it, each ending in a line break as FormatMessage returns it.
+// The system's text for every error code the layer's headers define (a test
+// checks that each has one), worded as Windows words it, each ending in a
+// line break as FormatMessage returns it.
 constexpr MessageText kMessages[] = {
     {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
     {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
@@ -37,6 +38,7 @@ constexpr MessageText kMessages[] = {
     {ERROR_WRITE_FAULT, "The system cannot write to the specified device.\r\n"},
     {ERROR_READ_FAULT, "The system cannot read from the specified device.\r\n"},
     {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
+    {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive.\r\n"},
     {ERROR_SHARING_VIOLATION,
      "The process cannot access the file because it is being used by another process.\r\n"},
     {ERROR_LOCK_VIOLATION,
@@ -47,9 +49,11 @@ constexpr MessageText kMessages[] = {
     {ERROR_FILE_EXISTS, "The file exists.\r\n"},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
     {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
+    {ERROR_BUFFER_OVERFLOW, "The file name is too long.\r\n"},
     {ERROR_CALL_NOT_IMPLEMENTED, "This function is not supported on this system.\r\n"},
     {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired.\r\n"},
     {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+    {ERROR_MOD_NOT_FOUND, "The specified module could not be found.\r\n"},
     {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
     {ERROR_NEGATIVE_SEEK,
      "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
@@ -65,7 +69,11 @@ constexpr MessageText kMessages[] = {
     {ERROR_IO_PENDING, "Overlapped I/O operation is in progress.\r\n"},
     {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error.\r\n"},
+    {ERROR_NO_UNICODE_TRANSLATION,
+     "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
     {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
+    {ERROR_UNABLE_TO_REMOVE_REPLACED, "Unable to remove the file to be replaced.\r\n"},
+    {ERROR_UNABLE_TO_MOVE_REPLACEMENT, "Unable to move the replacement file to the file to be replaced.\r\n"},
     {ERROR_INVALID_USER_BUFFER, "The supplied user buffer is not valid for the requested operation.\r\n"},
 };
 
