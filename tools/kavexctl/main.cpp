@@ -22,7 +22,7 @@ constexpr Command kCommands[] = {
 };
 
 void PrintUsage(FILE* out) {
-    std::fprintf(out, "usage: kavexctl COMMAND [ARGS...]\n\ncommands:\n");
+    std::fprintf(out, "usage: kavexctl COMMAND [ARGS...]\n       kavexctl --help | --version\n\ncommands:\n");
     for (const Command& command : kCommands) std::fprintf(out, "  %-9s %s\n", command.name, command.summary);
     std::fprintf(out, "\nRun 'kavexctl COMMAND --help' for a command's options.\n");
 }
@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
         std::strcmp(argv[1], "help") == 0) {
         PrintUsage(stdout);
+        return kavexctl::kExitOk;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kavexctl %s\n", KAVEX_VERSION);
         return kavexctl::kExitOk;
     }
     for (const Command& command : kCommands) {
