@@ -318,6 +318,15 @@ package_contents() {
   grep -qx "activate-noawait ldconfig" "$tmp/control/triggers" || fail "no ldconfig trigger"
 
   rm -rf "$tmp/root" && dpkg-deb -x "$deb" "$tmp/root"
+  # The changelog's last entry is this version, and the symbols file lists
+  # exactly what the library exports.
+  gzip -dc "$tmp/root/usr/share/doc/kavex/changelog.gz" | head -n 1 | grep -q "^kavex ($version) " ||
+    fail "packaging/debian/changelog has no entry for $version"
+  local listed_symbols exported
+  listed_symbols=$(sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@Base .*/\1/p' "$tmp/control/symbols" | sort | tr '\n' ' ')
+  exported=$(nm -D --defined-only "$tmp/root/usr/lib/$multiarch/libkavex.so.$version" | awk '{ print $3 }' | sort | tr '\n' ' ')
+  echo "symbols file: $listed_symbols"
+  [ "$listed_symbols" = "$exported" ] || fail "the symbols file lists other functions than the library exports ($exported)"
   grep -qx "prefix=/usr" "$tmp/root/usr/lib/$multiarch/pkgconfig/kavex.pc" || fail "kavex.pc does not say prefix=/usr"
   ! readelf -d "$tmp/root/usr/bin/kavexctl" | grep -E 'R(UN)?PATH' || fail "the package's kavexctl has a run path"
   [ "$(LD_LIBRARY_PATH=$tmp/root/usr/lib/$multiarch "$tmp/root/usr/bin/kavexctl" --version)" = "kavexctl $version" ] ||
