@@ -4,6 +4,10 @@
 #
 #   native       the native build (libkavex.so, kavexctl) and its GoogleTest
 #                suites on pseudo-terminals, through CTest
+#   install      installed into a temporary prefix: hosts built with
+#                pkg-config, find_package and add_subdirectory, and the
+#                ctypes example, reading from the simulated reader; the
+#                Debian package and lintian (scripts/test-install.sh)
 #   windows-64   the 64-bit Windows build and its programs under 64-bit Wine
 #   windows-32   the 32-bit Windows build, the product, under 32-bit Wine
 #   self-test    this command itself: in a copy of the tree, the demo first,
@@ -26,7 +30,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 results=$root/test-results
-all_tiers=(native windows-64 windows-32 self-test)
+all_tiers=(native install windows-64 windows-32 self-test)
 read -r -a tiers <<<"${KAVEX_TIERS:-${all_tiers[*]}}"
 
 for tier in "${tiers[@]}"; do
@@ -52,6 +56,7 @@ tier_native() {
     "${ctest_args[@]}"
 }
 
+tier_install() { ./scripts/test-install.sh; }
 tier_windows-64() { ./scripts/test-windows.sh 64; }
 tier_windows-32() { ./scripts/test-windows.sh 32; }
 tier_self-test() { ./tests/selftest/test-command.sh; }

@@ -13,7 +13,9 @@
 #     kavex_tests.exe one test per process under Wine, through the emulator
 #     wrapper build-winNN/wine-run.
 #  4. Its own checks, which watch the lines from outside Wine: the module
-#     load/unload test and the host example in both of its modes.
+#     load/unload test, the host example in both of its modes and the
+#     polling example (examples/poll/), which links Kavex.dll through its
+#     import library.
 # Results: JUnit XML in test-results/windows-NN/ (CTest's, and this script's
 # own checks); test-all.sh counts them.
 #
@@ -253,6 +255,16 @@ else ok=0 why="the host did not open the configured readers"; fi
 finish || { [ $ok = 0 ] || why="the host failed"; ok=0; }
 rm -f ipportconfig.ini
 check $ok WindowsTier.HostExampleReadsTheConfiguredReaders "$why"
+
+echo "-- Polling example (kavex_poll.exe COM2 1), linked through the import library, with a reader on COM12"
+start poll kavex_poll.exe COM2 1
+ok=1 why=""
+if expect "polling the card readers" 60; then
+  send com12 '\x022468013579\r\n'
+  expect "card 2468013579" 30 || { ok=0 why="the code was not read"; }
+else ok=0 why="the example did not open COM2"; fi
+finish || { [ $ok = 0 ] || why="the example failed"; ok=0; }
+check $ok WindowsTier.PollingExampleReadsThePrimaryReader "$why"
 
 cd "$root"
 read -r passed failed skipped < <(python3 scripts/lib/results.py count "$results" | sed -n 1p)

@@ -283,7 +283,7 @@ TEST_F(KavexctlTest, ReadConfigOpensTheReadersOfTheFileBesideTheExecutable) {
     const fs::path host = prefix.Path() + "/host";
     fs::create_directories(host);
     fs::copy_file(built, host / "kavexctl");
-    fs::copy_file(built.parent_path().parent_path() / "libkavex.so", host / "libkavex.so");
+    fs::copy_file(built.parent_path().parent_path() / "libkavex.so.1", host / "libkavex.so.1");
     const std::string config = (host / "ipportconfig.ini").string();
     Kavexctl set({"config", "set", "--file", config, "PrimaryPort=2", "FurtherPorts=3,0,0,0"});
     ASSERT_EQ(set.Wait(5000), 0) << set.err;

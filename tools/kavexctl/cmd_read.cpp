@@ -34,7 +34,7 @@ void PrintReadUsage(FILE* out) {
                  "With --config it opens the readers as a host program does (OpenCom with no name):\n"
                  "the library takes the ports from the ipportconfig.ini beside the running executable,\n"
                  "that is, beside kavexctl itself, else COM1 alone. To try a host's configuration,\n"
-                 "copy kavexctl (and libkavex.so) into the host program's directory. Each code is\n"
+                 "copy kavexctl (and libkavex.so.1) into the host program's directory. Each code is\n"
                  "printed with the reader it came from: primary, or further reader 1 to 4.\n"
                  "\n"
                  "  --length N  digits per code, 1 to 50 (default 10)\n"

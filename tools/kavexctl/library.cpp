@@ -32,7 +32,9 @@ void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
 std::vector<std::string> Candidates() { return {kLibraryName}; }
 #else
-constexpr const char* kLibraryName = "libkavex.so";
+// The library's soname (libkavex.so.1): the file the library's package
+// installs, and the one name that stays bound to this interface version.
+constexpr const char* kLibraryName = KAVEX_LIBRARY_FILE;
 
 void* OpenLibrary(const std::string& path, std::string* error) {
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -45,9 +47,10 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
 void CloseLibrary(void* library) { dlclose(library); }
 
-// Beside the executable (an installation), one directory up (the build
-// tree puts kavexctl in build/tools/ and the library in build/), then the
-// default search path.
+// Beside the executable (a copy in a host program's directory), then the
+// dynamic loader's search: LD_LIBRARY_PATH, kavexctl's run path (the build
+// tree's library directory, or a private prefix's) and the system's
+// library directories.
 std::vector<std::string> Candidates() {
     std::vector<std::string> candidates;
     char self[4096];
@@ -56,7 +59,6 @@ std::vector<std::string> Candidates() {
         std::string directory(self, static_cast<size_t>(length));
         directory.erase(directory.find_last_of('/') + 1);
         candidates.push_back(directory + kLibraryName);
-        candidates.push_back(directory + "../" + kLibraryName);
     }
     candidates.push_back(kLibraryName);
     return candidates;

@@ -36,9 +36,9 @@ public:
     KavexLibrary(const KavexLibrary&) = delete;
     KavexLibrary& operator=(const KavexLibrary&) = delete;
 
-    // Loads the library: $KAVEX_LIBRARY when set, else (Linux) libkavex.so
-    // beside the kavexctl executable, in its parent directory (the build
-    // tree), then on the default search path; (Windows) Kavex.dll. False
+    // Loads the library: $KAVEX_LIBRARY when set, else (Linux) libkavex.so.1
+    // beside the kavexctl executable, then through the dynamic loader's
+    // search (which reads kavexctl's run path); (Windows) Kavex.dll. False
     // with a message for the user in *error.
     bool Load(std::string* error);
 
