@@ -129,24 +129,40 @@ def archive_symbols(path):
 
 
 def returns_of(objdump, dll_path, image_base, rvas):
-    """For each exported RVA, the operands of the ret instructions of its body."""
+    """For each exported RVA, the operands of the ret instructions that end it.
+
+    A body that ends in a tail call (an unconditional jmp to the start of
+    another function, as an optimizer makes of "return f();") returns
+    through that function, whose returns are followed instead.
+    """
     listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", dll_path], check=True,
                              capture_output=True, text=True).stdout
     label = re.compile(r"^([0-9a-f]+) <(.+)>:$")
     instruction = re.compile(r"^\s*[0-9a-f]+:\s+(\S+)\s*(.*)$")
-    wanted = {image_base + rva: rva for rva in rvas}
-    found, current = {}, None
+    tail_call = re.compile(r"^([0-9a-f]+) <[^+>]+>$")
+    bodies, current = {}, None
     for line in listing.splitlines():
         match = label.match(line)
         if match:
-            current = wanted.get(int(match.group(1), 16))
-            if current is not None:
-                found[current] = []
+            current = int(match.group(1), 16)
+            bodies[current] = []
             continue
         match = instruction.match(line)
-        if current is not None and match and match.group(1).startswith("ret"):
-            found[current].append(match.group(2).strip())
-    return found
+        if current is not None and match:
+            bodies[current].append((match.group(1), match.group(2).strip()))
+
+    def returns(address, seen):
+        found = []
+        for mnemonic, operand in bodies.get(address, []):
+            if mnemonic.startswith("ret"):
+                found.append(operand)
+            elif mnemonic == "jmp" and tail_call.match(operand):
+                target = int(tail_call.match(operand).group(1), 16)
+                if target in bodies and target not in seen:
+                    found += returns(target, seen | {target})
+        return found
+
+    return {rva: returns(image_base + rva, {image_base + rva}) for rva in rvas}
 
 
 def main():
