@@ -86,7 +86,8 @@ int ReportOpenFailure(const char* name, int portNumber) {
 
 int RunRead(int argc, char** argv) {
     ParsedArgs args;
-    if (!ParseArgs("read", argc, argv, {{"length", true}, {"count", true}, {"config", false}, kLibraryOption}, &args)) {
+    if (!ParseArgs("read", argc, argv, {{"length", true}, {"count", true}, {"config", false}, kLibraryOption},
+                   &args)) {
         return kExitUsage;
     }
     if (args.help) {

@@ -22,20 +22,24 @@ constexpr const char* kWhereToPutIt =
     "Put Kavex.dll beside kavexctl.exe, or name the one to try with --library PATH (or the\n"
     "environment variable KAVEX_LIBRARY).";
 
-// The system's text for a Win32 error, with the code.
-std::string ErrorText(DWORD error) {
+// The system's text for a Win32 error about `path`, with the code.
+std::string ErrorText(DWORD error, const std::string& path) {
     char text[512] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  text, sizeof text, nullptr);
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                  0, text, sizeof text, nullptr);
     while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.')) {
         text[--length] = '\0';
     }
-    std::string result = (length > 0 ? std::string(text) + " " : std::string()) + "(error " + std::to_string(error) + ")";
+    std::string result = length > 0 ? std::string(text) + " " : std::string();
+    const std::size_t insert = result.find("%1");
+    if (insert != std::string::npos) result.replace(insert, 2, path);
+    result += "(error " + std::to_string(error) + ")";
     if (error == ERROR_BAD_EXE_FORMAT) {
         // The support case: a 64-bit kavexctl.exe tried on a client's 32-bit
         // Kavex.dll, or the reverse.
-        result += sizeof(void*) == 4 ? "; this kavexctl.exe is 32-bit (x86): take x64\\kavexctl.exe for a 64-bit DLL"
-                                     : "; this kavexctl.exe is 64-bit (x64): take x86\\kavexctl.exe for a 32-bit DLL";
+        result += sizeof(void*) == 4
+                      ? "; this kavexctl.exe is 32-bit (x86): take x64\\kavexctl.exe for a 64-bit DLL"
+                      : "; this kavexctl.exe is 64-bit (x64): take x86\\kavexctl.exe for a 32-bit DLL";
     }
     return result;
 }
@@ -48,7 +52,7 @@ std::string ModulePath(HMODULE module) {
 
 void* OpenLibrary(const std::string& path, std::string* error) {
     HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) *error = ErrorText(GetLastError());
+    if (module == nullptr) *error = ErrorText(GetLastError(), path);
     return reinterpret_cast<void*>(module);
 }
 void* FindSymbol(void* library, const char* name) {
@@ -91,8 +95,9 @@ std::string FileVersion(const std::string& path) {
         return {};
     }
     return "file version " + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) +
-           "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 #else
 constexpr const char* kLibraryName = "libkavex.so";
@@ -195,8 +200,7 @@ bool KavexLibrary::Has(const char* name) const {
 bool KavexLibrary::LoadFor(const char* command, std::initializer_list<const char*> needed) {
     std::string error;
     if (!Load(&error)) {
-        std::fprintf(stderr,
-                     "kavexctl %s: %s\n%s\n", command, error.c_str(), kWhereToPutIt);
+        std::fprintf(stderr, "kavexctl %s: %s\n%s\n", command, error.c_str(), kWhereToPutIt);
         return false;
     }
     std::string missing;

@@ -76,7 +76,8 @@ bool RegisteredComPorts(std::vector<RegisteredPort>* ports, std::string* error) 
         if (read == ERROR_NO_MORE_ITEMS) break;
         if (read == ERROR_MORE_DATA) continue;  // a value written while this list is read
         if (read != ERROR_SUCCESS) {
-            *error = std::string("cannot read HKEY_LOCAL_MACHINE\\") + kSerialCommKey + ": " + ErrorCode(read);
+            *error =
+                std::string("cannot read HKEY_LOCAL_MACHINE\\") + kSerialCommKey + ": " + ErrorCode(read);
             return false;
         }
         if (type != REG_SZ) continue;
