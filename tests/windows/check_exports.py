@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the interface of a built Kavex.dll against include/kavex.h.
 
-  check_exports.py [--objdump TOOL] --header kavex.h --def kavex.def Kavex.dll libkavex.dll.a
+  check_exports.py [--objdump TOOL] [--unstripped DLL] --header kavex.h --def kavex.def
+                   Kavex.dll libkavex.dll.a
 
 The export table (read here with a small PE reader) must hold exactly the
 eight functions, by undecorated name, with their fixed ordinals and no
@@ -10,7 +11,9 @@ linked in). For a 32-bit DLL the stdcall argument sizes are checked three
 ways against the parameter lists in the header: the @N of the .def, the
 decorated symbols of the import library (_Name@N) and the code itself: every
 return of an exported function pops N bytes (ret $N; a plain ret for N = 0).
-Exits 1 with one line per problem.
+A stripped DLL has no symbols to find the code by: --unstripped names the
+same DLL before stripping, whose sections must hold the same bytes and whose
+symbols are used instead. Exits 1 with one line per problem.
 """
 import argparse
 import re
@@ -45,10 +48,12 @@ class PeImage:
         directories = optional + (112 if self.is64 else 96)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
         self.sections = []
+        self.contents = {}  # the bytes of each section by its address
         table = optional + optional_size
         for i in range(sections):
             _, vsize, vaddr, raw_size, raw_pointer = struct.unpack_from("<8sIIII", data, table + 40 * i)
             self.sections.append((vaddr, max(vsize, raw_size), raw_pointer))
+            self.contents[vaddr] = data[raw_pointer:raw_pointer + min(vsize, raw_size)]
 
     def offset(self, rva):
         for vaddr, size, raw in self.sections:
@@ -170,11 +175,19 @@ def main():
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--header", required=True)
     parser.add_argument("--def", dest="def_file", required=True)
+    parser.add_argument("--unstripped")
     parser.add_argument("dll")
     parser.add_argument("import_library")
     args = parser.parse_args()
 
     image = PeImage(open(args.dll, "rb").read())
+    code_image, code_path = image, args.dll
+    if args.unstripped:
+        code_image, code_path = PeImage(open(args.unstripped, "rb").read()), args.unstripped
+        # Stripping drops the symbols and debug sections and nothing else.
+        for address, content in image.contents.items():
+            if code_image.contents.get(address) != content:
+                problem("the section at RVA 0x%x differs from %s's" % (address, args.unstripped))
     module, base, exports, functions = image.exports()
     bits = 64 if image.is64 else 32
     if module is None or module.lower() != "kavex.dll":
@@ -203,7 +216,7 @@ def main():
 
     symbols = archive_symbols(args.import_library)
     if bits == 32:
-        bodies = returns_of(args.objdump, args.dll, image.image_base, [rva for _, rva in exports.values()])
+        bodies = returns_of(args.objdump, code_path, code_image.image_base, [rva for _, rva in exports.values()])
         for name, size in header_sizes.items():
             if def_entries.get(name, (None,))[0] != size:
                 problem("the .def declares %s with %s bytes of arguments, the header %d"
