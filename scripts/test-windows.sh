@@ -263,6 +263,16 @@ finish || { [ $ok = 0 ] || why="the host failed"; ok=0; }
 rm -f ipportconfig.ini
 check $ok WindowsTier.HostExampleReadsTheConfiguredReaders "$why"
 
+echo "-- The linked example (kavex_read_card.exe COM2 1, linked against libkavex.dll.a), a reader on COM12"
+start read_card kavex_read_card.exe COM2 1
+ok=1 why=""
+if expect "Waiting for cards; Ctrl-C ends." 60; then
+  send com12 '\x021357924680\r\n'
+  expect "primary reader: 1357924680" 30 || { ok=0 why="the code was not read"; }
+else ok=0 why="the example did not open COM2"; fi
+finish || { [ $ok = 0 ] || why="the example did not exit with 0 after one code"; ok=0; }
+check $ok WindowsTier.LinkedExampleReadsThePrimaryReader "$why"
+
 # ---- kavexctl.exe, a child process like any host ------------------------------------
 kavexctl=tools/kavexctl.exe
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' CMakeCache.txt)
