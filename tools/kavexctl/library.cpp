@@ -6,7 +6,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32.h"
 #else
 #include <dlfcn.h>
 #include <unistd.h>
