@@ -2,9 +2,11 @@
 # Installs what a fresh Debian 12 machine lacks to build Kavex and run every
 # test tier: compilers, CMake, GoogleTest, the MinGW cross compilers, 64-bit
 # and 32-bit Wine (wine32 is an i386 package: the i386 architecture is added
-# first), gcc-multilib for the 32-bit TIOCMGET shim, and what the install
-# tier needs: help2man (the man page), dpkg-dev (dpkg-shlibdeps and
-# dpkg-buildflags for the Debian package), lintian, python3-venv.
+# first), gcc-multilib for the 32-bit TIOCMGET shim, what the install tier
+# needs (help2man for the man page, dpkg-dev for dpkg-shlibdeps and
+# dpkg-buildflags, lintian, python3-venv), LLVM's MSVC-compatible tools
+# (llvm-dlltool makes Kavex.lib; clang-cl and lld-link build a host as MSVC
+# does) and Free Pascal for the check of the Pascal example.
 # With --build-only, just what building the library and kavexctl needs.
 set -euo pipefail
 
@@ -14,6 +16,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 gcc-multilib socat
   help2man dpkg-dev lintian python3-venv
+  clang lld llvm fp-compiler fp-units-rtl
 )
 if [ "${1:-}" = "--build-only" ]; then
   packages=(build-essential cmake)

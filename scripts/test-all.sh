@@ -10,6 +10,8 @@
 #                Debian package and lintian (scripts/test-install.sh)
 #   windows-64   the 64-bit Windows build and its programs under 64-bit Wine
 #   windows-32   the 32-bit Windows build, the product, under 32-bit Wine
+#   windows-release  the release package (Kavex-<version>-windows.zip) and
+#                its contents, as a Windows developer gets them
 #   self-test    this command itself: in a copy of the tree, the demo first,
 #                then this command, which must report the native tests, and
 #                a deliberately failing test, which must make it fail
@@ -30,7 +32,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 results=$root/test-results
-all_tiers=(native install windows-64 windows-32 self-test)
+all_tiers=(native install windows-64 windows-32 windows-release self-test)
 read -r -a tiers <<<"${KAVEX_TIERS:-${all_tiers[*]}}"
 
 for tier in "${tiers[@]}"; do
@@ -59,6 +61,7 @@ tier_native() {
 tier_install() { ./scripts/test-install.sh; }
 tier_windows-64() { ./scripts/test-windows.sh 64; }
 tier_windows-32() { ./scripts/test-windows.sh 32; }
+tier_windows-release() { ./scripts/test-windows-release.sh; }
 tier_self-test() { ./tests/selftest/test-command.sh; }
 
 echo "== Installing what is missing"
@@ -93,7 +96,7 @@ for tier in "${tiers[@]}"; do
     why="ended with status ${status[$tier]} although no test failed"
   fi
   if [ -n "$why" ]; then f=$((f + 1)); fi
-  printf '   %-11s %d passed, %d failed, %d skipped%s\n' "$tier" "$p" "$f" "$s" "${why:+  (FAILED: $why)}"
+  printf '   %-15s %d passed, %d failed, %d skipped%s\n' "$tier" "$p" "$f" "$s" "${why:+  (FAILED: $why)}"
   for line in "${lines[@]:1}"; do
     case $line in
       failed*) echo "      FAILED  ${line#failed }" ;;

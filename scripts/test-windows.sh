@@ -13,9 +13,11 @@
 #     kavex_tests.exe one test per process under Wine, through the emulator
 #     wrapper build-winNN/wine-run.
 #  4. Its own checks, which watch the lines from outside Wine: the module
-#     load/unload test, the host example in both of its modes and the
+#     load/unload test, the host example in both of its modes, the
 #     polling example (examples/poll/), which links Kavex.dll through its
-#     import library.
+#     import library, kavexctl.exe as a child process (ports, read,
+#     read --config, config, --library), and a host linked MSVC-style
+#     against Kavex.lib (clang-cl, lld-link).
 # Results: JUnit XML in test-results/windows-NN/ (CTest's, and this script's
 # own checks); test-all.sh counts them.
 #
@@ -55,9 +57,11 @@ cannot_run() {
 record() { python3 "$root/scripts/lib/results.py" record "$checks" "$@"; }
 
 # ---- 0. tools -------------------------------------------------------------------
-for tool in "$triplet-g++-posix" "$wine" /usr/lib/wine/wineserver socat python3 cc; do
+for tool in "$triplet-g++-posix" "$wine" /usr/lib/wine/wineserver socat python3 cc lld-link llvm-dlltool; do
   command -v "$tool" >/dev/null || cannot_run "$tool is not installed (scripts/install-deps.sh installs it)"
 done
+clang_cl=$(command -v clang-cl clang-cl-{19,18,17,16,15,14} /usr/lib/llvm-*/bin/clang-cl 2>/dev/null | head -n 1)
+[ -n "$clang_cl" ] || cannot_run "clang-cl is not installed (Debian's clang; scripts/install-deps.sh installs it)"
 
 # ---- 1. build -------------------------------------------------------------------
 echo "-- Building the $bits-bit Windows build in build-win$bits"
@@ -159,17 +163,22 @@ start() {
   output=$logs/$name.log
   rm -f "$work/$name.in"
   mkfifo "$work/$name.in"
-  "$run" "$@" <"$work/$name.in" >"$output" 2>&1 &
+  # A session of its own, so that finish can end the Windows program too.
+  setsid "$run" "$@" <"$work/$name.in" >"$output" 2>&1 &
   program=$!
   exec {input}>"$work/$name.in"
 }
+
+# True when a line of the program's output matches $1 whole. Wine writes
+# CR LF; wine-run drops the CR of standard output, not of standard error.
+seen() { tr -d '\r' <"$output" | grep -qx -- "$1"; }
 
 # Waits up to $2 seconds for a line matching $1 in the program's output.
 # False at once when the program has ended without printing it.
 expect() {
   local pattern=$1 limit=$2 waited=0
-  until grep -qx -- "$pattern" "$output"; do
-    kill -0 "$program" 2>/dev/null || { grep -qx -- "$pattern" "$output"; return; }
+  until seen "$pattern"; do
+    kill -0 "$program" 2>/dev/null || { seen "$pattern"; return; }
     [ "$waited" -lt $((limit * 20)) ] || return 1
     sleep 0.05
     waited=$((waited + 1))
@@ -181,7 +190,7 @@ finish() {
   exec {input}>&-
   local waited=0
   while kill -0 "$program" 2>/dev/null && [ "$waited" -lt 600 ]; do sleep 0.05; waited=$((waited + 1)); done
-  kill "$program" 2>/dev/null
+  kill -- -"$program" 2>/dev/null
   wait "$program"
 }
 
@@ -265,6 +274,181 @@ if expect "polling the card readers" 60; then
 else ok=0 why="the example did not open COM2"; fi
 finish || { [ $ok = 0 ] || why="the example failed"; ok=0; }
 check $ok WindowsTier.PollingExampleReadsThePrimaryReader "$why"
+
+echo "-- The linked example (kavex_read_card.exe COM2 1, linked against libkavex.dll.a), a reader on COM12"
+start read_card kavex_read_card.exe COM2 1
+ok=1 why=""
+if expect "Waiting for cards; Ctrl-C ends." 60; then
+  send com12 '\x021357924680\r\n'
+  expect "primary reader: 1357924680" 30 || { ok=0 why="the code was not read"; }
+else ok=0 why="the example did not open COM2"; fi
+finish || { [ $ok = 0 ] || why="the example did not exit with 0 after one code"; ok=0; }
+check $ok WindowsTier.LinkedExampleReadsThePrimaryReader "$why"
+
+# ---- kavexctl.exe, a child process like any host ------------------------------------
+kavexctl=tools/kavexctl.exe
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' CMakeCache.txt)
+
+# Runs a Windows program to its end with no input; its output (both
+# streams) in $output, its exit status in $status.
+run_once() {
+  local name=$1
+  shift
+  output=$logs/$name.log
+  timeout 120 "$run" "$@" </dev/null >"$output" 2>&1
+  status=$?
+}
+
+echo "-- kavexctl.exe ports: the COM ports the system has registered, and their state"
+# As the serial drivers do, in no particular order; COM7 has no device,
+# COM12 is a line above COM9.
+ok=1 why=""
+run_once register register_com_ports.exe '\Device\VCP0=COM12' '\Device\Serial3=COM4' '\Device\Serial0=COM1' \
+  '\Device\Serial6=COM7' '\Device\Serial1=COM2' '\Device\Serial2=COM3'
+if [ "$status" -ne 0 ]; then
+  ok=0 why="register_com_ports.exe failed"
+else
+  run_once kavexctl_ports "$kavexctl" ports
+  listed=$(awk '/^COM[0-9]+ / { printf "%s ", $1 }' "$output")
+  if [ "$status" -ne 0 ]; then ok=0 why="kavexctl ports exited with $status"
+  elif [ "$listed" != "COM1 COM2 COM3 COM4 COM7 COM12 " ]; then ok=0 why="listed: ${listed:-nothing}"
+  elif ! seen 'COM1 *\\Device\\Serial0 *ok' || ! seen 'COM4 *\\Device\\Serial3 *ok'; then
+    ok=0 why="COM1 and COM4 are not shown with their devices as ok"
+  elif ! seen 'COM7 *\\Device\\Serial6 *no such device'; then ok=0 why="COM7 is not shown as without a device"
+  elif ! seen 'COM12 *\\Device\\VCP0 *ok; above COM9, a host cannot name it'; then
+    ok=0 why="COM12 is not shown as above COM9"
+  fi
+fi
+check $ok KavexctlExe.PortsListsTheRegisteredPorts "$why"
+
+echo "-- kavexctl.exe read COM2 --count 2, a reader sending on COM12"
+start kavexctl_read "$kavexctl" read COM2 --count 2
+ok=1 why=""
+if expect "Reading 10-digit codes from COM2 through .*Kavex.dll, file version $version.0; Ctrl-C stops." 60; then
+  send com12 '\x025555566666\r\n'
+  expect "5555566666" 30 || { ok=0 why="the first code was not printed"; }
+  send com12 '\x027777788888\r\n'
+  expect "7777788888" 30 || { ok=0 why="the second code was not printed"; }
+else ok=0 why="kavexctl did not open COM2 through Kavex.dll of version $version"; fi
+finish || { [ $ok = 0 ] || why="kavexctl read did not exit with 0 after two codes"; ok=0; }
+check $ok KavexctlExe.ReadPrintsTheCodesOfTheExtendedPort "$why"
+
+# The port configuration beside kavexctl.exe, sealed by the independent writer.
+python3 "$root/tests/windows/make_port_config.py" tools/ipportconfig.ini 3 4 0 0 0
+
+echo "-- kavexctl.exe config show --json: a file of the independent writer"
+run_once kavexctl_config_show "$kavexctl" config show --file 'tools\ipportconfig.ini' --json
+ok=1 why=""
+if [ "$status" -ne 0 ]; then ok=0 why="config show exited with $status"
+elif ! seen '  "PrimaryPort": 3,' || ! seen '  "FurtherPorts": \[4, 0, 0, 0\],'; then
+  ok=0 why="the ports shown are not the file's (primary 3, further 4 0 0 0)"
+fi
+check $ok KavexctlExe.ConfigShowReadsTheIndependentWriter "$why"
+
+echo "-- kavexctl.exe read --config --count 2: primary reader on COM3, further reader 1 on COM4"
+start kavexctl_read_config "$kavexctl" read --config --count 2
+ok=1 why=""
+if expect "Primary reader on COM3, reader 1 on COM4 (from .*\\\\tools\\\\ipportconfig.ini)." 60 &&
+   expect "Reading through .*Kavex.dll.*; Ctrl-C stops." 60; then
+  send com13 '\x021111122222\r\n'
+  expect "primary  1111122222" 30 || { ok=0 why="the primary reader's code was not printed"; }
+  send com14 '\x023333344444\r\n'
+  expect "reader 1 3333344444" 30 || { ok=0 why="further reader 1's code was not printed"; }
+else ok=0 why="kavexctl did not open the configured readers"; fi
+finish || { [ $ok = 0 ] || why="kavexctl read --config did not exit with 0 after two codes"; ok=0; }
+check $ok KavexctlExe.ReadConfigReadsTheConfiguredReaders "$why"
+
+echo "-- kavexctl.exe config set, read back by the independent reader and by read --config"
+run_once kavexctl_config_set "$kavexctl" config set --file 'tools\ipportconfig.ini' PrimaryPort=4 FurtherPorts=0,3,0,0
+ok=1 why=""
+if [ "$status" -ne 0 ]; then ok=0 why="config set exited with $status"
+else
+  read_back=$(python3 "$root/tests/windows/make_port_config.py" --read tools/ipportconfig.ini 2>&1)
+  echo "   independent reader: $read_back"
+  if [ "$read_back" != "primary 4 further 0 3 0 0" ]; then ok=0 why="the independent reader found: $read_back"
+  else
+    start kavexctl_read_set "$kavexctl" read --config --count 2
+    if expect "Reading through .*; Ctrl-C stops." 60; then
+      send com14 '\x024444455555\r\n'
+      expect "primary  4444455555" 30 || { ok=0 why="the new primary reader's code was not printed"; }
+      send com13 '\x026666677777\r\n'
+      expect "reader 2 6666677777" 30 || { ok=0 why="further reader 2's code was not printed"; }
+    else ok=0 why="kavexctl did not open the readers of the changed file"; fi
+    finish || { [ $ok = 0 ] || why="kavexctl read --config failed"; ok=0; }
+  fi
+fi
+rm -f tools/ipportconfig.ini
+check $ok KavexctlExe.ConfigSetWritesWhatHostsRead "$why"
+
+echo "-- kavexctl.exe --library: the Kavex.dll of a client's directory, one that is missing, one of the other word size"
+ok=1 why=""
+rm -rf client wrongsize && mkdir -p client wrongsize
+cp Kavex.dll client/Kavex.dll
+if [ "$bits" = 32 ]; then other=x86_64-w64-mingw32 hint='take x64\kavexctl.exe'; else other=i686-w64-mingw32 hint='take x86\kavexctl.exe'; fi
+echo 'int kavex_placeholder;' | "$other-gcc-posix" -shared -x c - -o wrongsize/Kavex.dll 2>"$logs/wrongsize.log" ||
+  { ok=0 why="$other-gcc-posix could not build a DLL of the other word size"; }
+start kavexctl_library "$kavexctl" read COM2 --count 1 --library 'client\Kavex.dll'
+if expect "Reading 10-digit codes from COM2 through .*\\\\client\\\\Kavex.dll, file version .*" 60; then
+  send com12 '\x021212121212\r\n'
+  expect "1212121212" 30 || { ok=0 why="no code read through the chosen library"; }
+else ok=0 why="--library did not load client\\Kavex.dll"; fi
+finish || { [ $ok = 0 ] || why="kavexctl read --library failed"; ok=0; }
+sed 's/^/   /' "$output"
+KAVEX_LIBRARY='client\Missing.dll' run_once kavexctl_library_missing "$kavexctl" read COM2
+if [ "$status" -ne 3 ] || ! grep -q 'cannot load Kavex.dll' "$output" || ! grep -q 'client\\Missing.dll: ' "$output"; then
+  [ $ok = 0 ] || why="a missing KAVEX_LIBRARY did not give exit 3 naming the file"; ok=0
+fi
+sed 's/^/   /' "$output"
+if [ $ok = 1 ]; then
+  run_once kavexctl_library_wrongsize "$kavexctl" read COM2 --library 'wrongsize\Kavex.dll'
+  [ "$status" -eq 3 ] && grep -qF "$hint" "$output" || { ok=0 why="a DLL of the other word size did not say: $hint"; }
+fi
+check $ok KavexctlExe.LibraryOptionLoadsTheChosenDll "$why"
+
+echo "-- kavexctl.exe simulate and demo say that they need Linux; --version"
+ok=1 why=""
+for command in simulate demo; do
+  run_once "kavexctl_$command" "$kavexctl" "$command"
+  sed 's/^/   /' "$output"
+  [ "$status" -eq 3 ] && grep -q "needs Linux" "$output" || { ok=0 why="$command did not exit with 3 saying it needs Linux"; }
+done
+run_once kavexctl_version "$kavexctl" --version
+seen "kavexctl $version" || { ok=0 why="--version did not print kavexctl $version"; }
+check $ok KavexctlExe.LinuxOnlyCommandsSaySo "$why"
+
+# ---- a host linked MSVC-style against Kavex.lib --------------------------------------
+echo "-- kavex_msvc_host.exe: clang-cl (MSVC mode, MinGW headers) and lld-link against Kavex.lib"
+msvc=$work/msvc
+rm -rf "$msvc" && mkdir -p "$msvc"
+if [ "$bits" = 32 ]; then
+  target=i686-pc-windows-msvc arch=_X86_ machine=x86 dlltool_machine=i386 kill_at=-k safeseh=/safeseh
+  cp "$root/tests/windows/msvc_kernel32.def" "$msvc/kernel32.def"
+else
+  target=x86_64-pc-windows-msvc arch=_AMD64_ machine=x64 dlltool_machine=i386:x86-64 kill_at= safeseh=
+  sed -E 's/([A-Za-z]+)@[0-9]+/\1/' "$root/tests/windows/msvc_kernel32.def" >"$msvc/kernel32.def"
+fi
+ok=1 why=""
+output=$logs/msvc_build.log
+(
+  set -x
+  "$clang_cl" --target=$target -D$arch /clang:-fgnuc-version=4.2.1 /c /O2 /W4 /WX /GS- \
+    -imsvc "/usr/$triplet/include" -I "$root/include" /Fo"$msvc/msvc_host.obj" -- "$root/tests/windows/msvc_host.c" &&
+    llvm-dlltool -m $dlltool_machine $kill_at -d "$msvc/kernel32.def" -l "$msvc/kernel32.lib" &&
+    lld-link /nologo /machine:$machine $safeseh /subsystem:console /entry:HostMain /nodefaultlib \
+      /out:kavex_msvc_host.exe "$msvc/msvc_host.obj" Kavex.lib "$msvc/kernel32.lib"
+) >"$output" 2>&1
+built=$?
+if [ $built -ne 0 ]; then
+  ok=0 why="the MSVC-style build failed"
+else
+  start msvc_host kavex_msvc_host.exe COM2
+  if expect "Reading on COM2" 60; then
+    send com12 '\x022468013579\r\n'
+    expect "Card code: 2468013579" 30 || { ok=0 why="the code was not read"; }
+  else ok=0 why="the host did not open COM2"; fi
+  finish || { [ $ok = 0 ] || why="the host's own checks failed"; ok=0; }
+fi
+check $ok WindowsTier.MsvcStyleHostLinksAgainstKavexLib "$why"
 
 cd "$root"
 read -r passed failed skipped < <(python3 scripts/lib/results.py count "$results" | sed -n 1p)

@@ -14,8 +14,13 @@ Linux, create a virtual environment with copies of the interpreter
 (python3 -m venv --copies DIR) and put the file into DIR/bin beside them.
 
 The library is libkavex.so.1 on Linux, found as any library is (the system's
-library directories, LD_LIBRARY_PATH), and Kavex.dll on Windows;
-KAVEX_LIBRARY names another file.
+library directories, LD_LIBRARY_PATH), and Kavex.dll on Windows, taken from
+the release's x86\ or x64\ folder beside this script when it is there (the
+one of Python's own word size: python -c "import struct;
+print(struct.calcsize('P') * 8)" tells), else from the DLL search path;
+KAVEX_LIBRARY names another file. On 32-bit Windows the functions are
+stdcall, so the DLL is loaded with ctypes.WinDLL: ctypes.CDLL would leave the
+arguments on the stack and corrupt it.
 """
 import argparse
 import ctypes
@@ -29,7 +34,9 @@ CODE_BUFFER = 11  # ten digits and a terminator
 def load_kavex():
     """The library, with the prototypes of the functions used here."""
     if sys.platform == "win32":
-        name = os.environ.get("KAVEX_LIBRARY") or "Kavex.dll"
+        folder = "x86" if ctypes.sizeof(ctypes.c_void_p) == 4 else "x64"
+        beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", folder, "Kavex.dll")
+        name = os.environ.get("KAVEX_LIBRARY") or (beside if os.path.exists(beside) else "Kavex.dll")
         # 32-bit Kavex.dll uses the stdcall convention: WinDLL. 64-bit Windows
         # has one convention, which CDLL uses.
         loader = ctypes.WinDLL if ctypes.sizeof(ctypes.c_void_p) == 4 else ctypes.CDLL

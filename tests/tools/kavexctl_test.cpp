@@ -309,6 +309,34 @@ TEST_F(KavexctlTest, ReadConfigOpensTheReadersOfTheFileBesideTheExecutable) {
         port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
 }
 
+TEST_F(KavexctlTest, LibraryOptionTriesTheChosenLibraryBeforeKavexLibrary) {
+    // A support person's try-out of one particular library file.
+    namespace fs = std::filesystem;
+    const fs::path client = prefix.Path() + "/client";
+    fs::create_directories(client);
+    fs::copy_file(fs::path(KavexctlPath()).parent_path().parent_path() / "libkavex.so",
+                  client / "libkavex.so");
+    const std::string chosen = fs::canonical(client / "libkavex.so").string();
+    const std::string missing = prefix.Path() + "/nowhere/libkavex.so";
+
+    ASSERT_EQ(setenv("KAVEX_LIBRARY", missing.c_str(), 1), 0);
+    Kavexctl notFound({"read", "COM2"});
+    EXPECT_EQ(notFound.Wait(5000), 3);
+    EXPECT_NE(notFound.err.find(missing + ": "), std::string::npos) << notFound.err;
+    EXPECT_NE(notFound.err.find("--library PATH"), std::string::npos) << notFound.err;
+
+    FakeReader reader(prefix, 2);
+    Kavexctl read({"read", "COM2", "--count", "1", "--library=" + chosen});
+    ASSERT_TRUE(WaitForHostOpen(reader, 5000)) << read.err;
+    reader.Send(
+        "\x02"
+        "2468013579\r\n");
+    EXPECT_EQ(read.Wait(5000), 0) << read.err;
+    unsetenv("KAVEX_LIBRARY");
+    EXPECT_EQ(read.out, "2468013579\n");
+    EXPECT_NE(read.err.find("from COM2 through " + chosen + ";"), std::string::npos) << read.err;
+}
+
 }  // namespace
 
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the interface of a built Kavex.dll against include/kavex.h.
 
-  check_exports.py [--objdump TOOL] --header kavex.h --def kavex.def Kavex.dll libkavex.dll.a
+  check_exports.py [--objdump TOOL] [--unstripped DLL] --header kavex.h --def kavex.def
+                   Kavex.dll libkavex.dll.a
 
 The export table (read here with a small PE reader) must hold exactly the
 eight functions, by undecorated name, with their fixed ordinals and no
@@ -10,7 +11,9 @@ linked in). For a 32-bit DLL the stdcall argument sizes are checked three
 ways against the parameter lists in the header: the @N of the .def, the
 decorated symbols of the import library (_Name@N) and the code itself: every
 return of an exported function pops N bytes (ret $N; a plain ret for N = 0).
-Exits 1 with one line per problem.
+A stripped DLL has no symbols to find the code by: --unstripped names the
+same DLL before stripping, whose sections must hold the same bytes and whose
+symbols are used instead. Exits 1 with one line per problem.
 """
 import argparse
 import re
@@ -45,10 +48,12 @@ class PeImage:
         directories = optional + (112 if self.is64 else 96)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
         self.sections = []
+        self.contents = {}  # the bytes of each section by its address
         table = optional + optional_size
         for i in range(sections):
             _, vsize, vaddr, raw_size, raw_pointer = struct.unpack_from("<8sIIII", data, table + 40 * i)
             self.sections.append((vaddr, max(vsize, raw_size), raw_pointer))
+            self.contents[vaddr] = data[raw_pointer:raw_pointer + min(vsize, raw_size)]
 
     def offset(self, rva):
         for vaddr, size, raw in self.sections:
@@ -129,24 +134,40 @@ def archive_symbols(path):
 
 
 def returns_of(objdump, dll_path, image_base, rvas):
-    """For each exported RVA, the operands of the ret instructions of its body."""
+    """For each exported RVA, the operands of the ret instructions that end it.
+
+    A body that ends in a tail call (an unconditional jmp to the start of
+    another function, as an optimizer makes of "return f();") returns
+    through that function, whose returns are followed instead.
+    """
     listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", dll_path], check=True,
                              capture_output=True, text=True).stdout
     label = re.compile(r"^([0-9a-f]+) <(.+)>:$")
     instruction = re.compile(r"^\s*[0-9a-f]+:\s+(\S+)\s*(.*)$")
-    wanted = {image_base + rva: rva for rva in rvas}
-    found, current = {}, None
+    tail_call = re.compile(r"^([0-9a-f]+) <[^+>]+>$")
+    bodies, current = {}, None
     for line in listing.splitlines():
         match = label.match(line)
         if match:
-            current = wanted.get(int(match.group(1), 16))
-            if current is not None:
-                found[current] = []
+            current = int(match.group(1), 16)
+            bodies[current] = []
             continue
         match = instruction.match(line)
-        if current is not None and match and match.group(1).startswith("ret"):
-            found[current].append(match.group(2).strip())
-    return found
+        if current is not None and match:
+            bodies[current].append((match.group(1), match.group(2).strip()))
+
+    def returns(address, seen):
+        found = []
+        for mnemonic, operand in bodies.get(address, []):
+            if mnemonic.startswith("ret"):
+                found.append(operand)
+            elif mnemonic == "jmp" and tail_call.match(operand):
+                target = int(tail_call.match(operand).group(1), 16)
+                if target in bodies and target not in seen:
+                    found += returns(target, seen | {target})
+        return found
+
+    return {rva: returns(image_base + rva, {image_base + rva}) for rva in rvas}
 
 
 def main():
@@ -154,11 +175,19 @@ def main():
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--header", required=True)
     parser.add_argument("--def", dest="def_file", required=True)
+    parser.add_argument("--unstripped")
     parser.add_argument("dll")
     parser.add_argument("import_library")
     args = parser.parse_args()
 
     image = PeImage(open(args.dll, "rb").read())
+    code_image, code_path = image, args.dll
+    if args.unstripped:
+        code_image, code_path = PeImage(open(args.unstripped, "rb").read()), args.unstripped
+        # Stripping drops the symbols and debug sections and nothing else.
+        for address, content in image.contents.items():
+            if code_image.contents.get(address) != content:
+                problem("the section at RVA 0x%x differs from %s's" % (address, args.unstripped))
     module, base, exports, functions = image.exports()
     bits = 64 if image.is64 else 32
     if module is None or module.lower() != "kavex.dll":
@@ -187,7 +216,7 @@ def main():
 
     symbols = archive_symbols(args.import_library)
     if bits == 32:
-        bodies = returns_of(args.objdump, args.dll, image.image_base, [rva for _, rva in exports.values()])
+        bodies = returns_of(args.objdump, code_path, code_image.image_base, [rva for _, rva in exports.values()])
         for name, size in header_sizes.items():
             if def_entries.get(name, (None,))[0] != size:
                 problem("the .def declares %s with %s bytes of arguments, the header %d"

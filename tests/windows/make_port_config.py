@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Writes a sealed port configuration file ("ipportconfig.ini").
+"""Writes and reads a sealed port configuration file ("ipportconfig.ini").
 
     make_port_config.py PATH PRIMARY FURTHER1 FURTHER2 FURTHER3 FURTHER4
+    make_port_config.py --read PATH
 
 The record is written from its published layout with Python's own CRC-32 and
 an RC4 written here, not with the library's code, so a host reading the file
-through Kavex.dll also checks that the library and the format agree.
+through Kavex.dll also checks that the library and the format agree. --read
+unseals a file the same way, checks its length and CRC-32 and prints
+"primary P further F1 F2 F3 F4"; it exits 1, saying why, for an invalid file.
 """
 import struct
 import sys
@@ -32,7 +35,22 @@ def rc4(key, data):
     return bytes(out)
 
 
+def read(path):
+    with open(path, "rb") as file:
+        sealed = file.read()
+    if len(sealed) < RECORD_SIZE:
+        sys.exit("%s: %d bytes, a record is %d" % (path, len(sealed), RECORD_SIZE))
+    record = rc4(KEY, sealed[:RECORD_SIZE])
+    stored = struct.unpack_from("<I", record, CRC_OFFSET)[0]
+    if stored != zlib.crc32(record[:CRC_OFFSET]):
+        sys.exit("%s: the CRC-32 does not match" % path)
+    print("primary %d further %s" % (record[116], " ".join(str(port) for port in record[316:320])))
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--read":
+        read(argv[2])
+        return
     if len(argv) != 7:
         sys.exit(__doc__)
     path = argv[1]

@@ -5,6 +5,7 @@
 # expectations, so under Wine they check those expectations against the real
 # system (the parts that look inside the POSIX layer are native only).
 # kavex_module_test.exe: loads and unloads Kavex.dll.
+# register_com_ports.exe: registers COM ports for the checks of kavexctl.exe.
 #
 # CTest runs the Windows programs under Wine through the emulator wrapper
 # configured below (build-winNN/wine-run), one test per process, serially:
@@ -44,19 +45,25 @@ target_link_libraries(kavex_tests PRIVATE kavex_core gtest_main gmock)
 # host executable, and the tests create and count files there.
 set_target_properties(kavex_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testrun)
 
+# register_com_ports.exe: the system's list of COM ports, for kavexctl ports.
+add_executable(register_com_ports ${CMAKE_CURRENT_SOURCE_DIR}/windows/register_com_ports.c)
+
 add_executable(kavex_module_test ${CMAKE_CURRENT_SOURCE_DIR}/windows/module_load_test.c)
 target_include_directories(kavex_module_test PRIVATE ${PROJECT_SOURCE_DIR}/include)
 add_dependencies(kavex_module_test kavex)
 # Beside Kavex.dll, where LoadLibraryA finds it.
-set_target_properties(kavex_module_test kavex_host PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set_target_properties(kavex_module_test kavex_host register_com_ports PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+                                                                          ${CMAKE_BINARY_DIR})
 
 include(GoogleTest)
 gtest_discover_tests(kavex_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# By path, not as the imported target: CTest would run a target through the
+# emulator (Wine), which loses the check's exit status.
 add_test(NAME KavexDllExports
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_exports.py
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_exports.py
           --objdump ${CMAKE_OBJDUMP} --header ${PROJECT_SOURCE_DIR}/include/kavex.h
           --def ${PROJECT_SOURCE_DIR}/src/reader/kavex.def
           $<TARGET_FILE:kavex> $<TARGET_LINKER_FILE:kavex>)

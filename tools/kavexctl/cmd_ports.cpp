@@ -8,6 +8,7 @@
 #include "kavexctl/commands.h"
 #include "kavexctl/options.h"
 #include "kavexctl/port_probe.h"
+#include "kavexctl/registered_ports.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -22,10 +23,15 @@ namespace kavexctl {
 
 void PrintPortsUsage(FILE* out) {
     std::fprintf(out,
+#ifdef _WIN32
+                 "usage: kavexctl ports\n"
+                 "\n"
+                 "Lists the COM ports Windows has registered (HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\\n"
+                 "SERIALCOMM), the device behind each and whether it can be opened now.\n"
+#else
                  "usage: kavexctl ports [--all]\n"
                  "\n"
                  "Lists COM1 to COM255 as the library finds them and whether each can be opened now.\n"
-#ifndef _WIN32
                  "On Linux COMn is $KAVEX_PREFIX/dosdevices/comn when that link exists, else\n"
                  "/dev/ttyS(n-1); USB adapters (/dev/ttyUSB*, /dev/ttyACM*) get a COM name from such a\n"
                  "link. --all also shows /dev/ttyS ports with no hardware behind them.\n"
@@ -38,15 +44,33 @@ namespace {
 #ifdef _WIN32
 
 int ListPorts(bool) {
-    int found = 0;
-    for (int n = 1; n <= 255; ++n) {
-        const PortProbe probe = ProbePort(n);
-        if (probe.state == PortState::kMissing) continue;
-        if (found++ == 0) std::printf("%-6s %s\n", "PORT", "STATUS");
-        std::printf("COM%-3d %s%s\n", n, Describe(probe).c_str(), n > 9 ? "  (above COM9: see below)" : "");
+    std::vector<RegisteredPort> ports;
+    std::string error;
+    if (!RegisteredComPorts(&ports, &error)) {
+        std::fprintf(stderr, "kavexctl ports: %s\n", error.c_str());
+        return kExitFailure;
     }
-    if (found == 0) std::printf("No COM ports found.\n");
-    std::printf("\nA host names COM1 to COM9 only (the fourth character of the name counts).\n");
+    if (ports.empty()) {
+        std::printf(
+            "No COM ports are registered (HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM is empty):\n"
+            "plug the reader in, or install the driver of its USB adapter.\n");
+        return kExitOk;
+    }
+    std::printf("%-6s %-24s %s\n", "PORT", "DEVICE", "STATUS");
+    for (const RegisteredPort& port : ports) {
+        std::string status;
+        if (port.number == 0) {
+            status = "not a COM port name";
+        } else {
+            status = Describe(ProbePort(port.number));
+            if (port.number > 9) status += "; above COM9, a host cannot name it";
+        }
+        std::printf("%-6s %-24s %s\n", port.name.c_str(), port.device.c_str(), status.c_str());
+    }
+    std::printf(
+        "\nA host names COM1 to COM9 only (the fourth character of the name counts: COM10 is\n"
+        "COM1). Device Manager gives a port another number (the port's Properties, Port\n"
+        "Settings, Advanced).\n");
     return kExitOk;
 }
 

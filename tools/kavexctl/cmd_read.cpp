@@ -21,12 +21,10 @@
 
 namespace kavexctl {
 
-namespace {}  // namespace
-
 void PrintReadUsage(FILE* out) {
     std::fprintf(out,
-                 "usage: kavexctl read COMn [--length N] [--count K]\n"
-                 "       kavexctl read --config [--count K]\n"
+                 "usage: kavexctl read COMn [--length N] [--count K] [--library PATH]\n"
+                 "       kavexctl read --config [--count K] [--library PATH]\n"
                  "\n"
                  "Opens COMn as the library's extended reader port and prints each card code as it\n"
                  "arrives, one per line, until Ctrl-C (or K codes).\n"
@@ -34,12 +32,14 @@ void PrintReadUsage(FILE* out) {
                  "With --config it opens the readers as a host program does (OpenCom with no name):\n"
                  "the library takes the ports from the ipportconfig.ini beside the running executable,\n"
                  "that is, beside kavexctl itself, else COM1 alone. To try a host's configuration,\n"
-                 "copy kavexctl (and libkavex.so.1) into the host program's directory. Each code is\n"
+                 "copy kavexctl (and the library) into the host program's directory. Each code is\n"
                  "printed with the reader it came from: primary, or further reader 1 to 4.\n"
                  "\n"
                  "  --length N  digits per code, 1 to 50 (default 10)\n"
                  "  --count K   stop after K codes\n"
                  "  --config    the readers of the port configuration file\n"
+                 "  --library PATH  the library to try (default: the one beside kavexctl, then the\n"
+                 "              system's search path; KAVEX_LIBRARY=PATH does the same)\n"
                  "\n"
                  "Only the fourth character of the name counts (COM10 is COM1). Without a reader,\n"
                  "run 'kavexctl simulate' in another shell. Exit codes: 0 done, 1 the port failed,\n"
@@ -83,7 +83,8 @@ int ReportOpenFailure(const char* name, int portNumber) {
 
 int RunRead(int argc, char** argv) {
     ParsedArgs args;
-    if (!ParseArgs("read", argc, argv, {{"length", true}, {"count", true}, {"config", false}}, &args)) {
+    if (!ParseArgs("read", argc, argv, {{"length", true}, {"count", true}, {"config", false}, kLibraryOption},
+                   &args)) {
         return kExitUsage;
     }
     if (args.help) {
@@ -112,7 +113,7 @@ int RunRead(int argc, char** argv) {
                          args.operands[0].c_str());
             return kExitUsage;
         }
-        return RunConfiguredRead(count);
+        return RunConfiguredRead(count, args.Value("library"));
     }
     if (args.operands.empty()) {
         PrintReadUsage(stderr);
@@ -122,7 +123,7 @@ int RunRead(int argc, char** argv) {
     const int portNumber = PortNumberForHost("read", name);
     if (portNumber == 0) return kExitUsage;
 
-    KavexLibrary library;
+    KavexLibrary library(args.Value("library"));
     if (!library.LoadFor("read", {"OpenComEx", "GetCardCodeEx", "CloseComEx"})) return kExitUnavailable;
     const KavexFunctions& kavex = library.Functions();
 
@@ -140,7 +141,8 @@ int RunRead(int argc, char** argv) {
         if (kavex.OpenComEx(name, 0) != 1) return ReportOpenFailure(name, portNumber);
         open = true;
     }
-    std::fprintf(stderr, "Reading %ld-digit codes from COM%d; Ctrl-C stops.\n", length, portNumber);
+    std::fprintf(stderr, "Reading %ld-digit codes from COM%d through %s; Ctrl-C stops.\n", length, portNumber,
+                 library.Describe().c_str());
 
     int result = kExitOk;
     char code[51 + 1];

@@ -55,8 +55,8 @@ void DescribeConfiguration() {
 
 }  // namespace
 
-int RunConfiguredRead(long count) {
-    KavexLibrary library;
+int RunConfiguredRead(long count, const std::string& chosenLibrary) {
+    KavexLibrary library(chosenLibrary);
     if (!library.LoadFor("read", {"OpenCom", "GetCardCode", "GetOtherCardCode", "CloseCom"})) {
         return kExitUnavailable;
     }
@@ -73,7 +73,7 @@ int RunConfiguredRead(long count) {
         kavex.CloseCom();  // further readers that did open are closed again
         return kExitFailure;
     }
-    std::fprintf(stderr, "Reading; Ctrl-C stops.\n");
+    std::fprintf(stderr, "Reading through %s; Ctrl-C stops.\n", library.Describe().c_str());
 
     long codes = 0;
     char code[11];

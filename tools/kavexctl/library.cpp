@@ -6,7 +6,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32.h"
 #else
 #include <dlfcn.h>
 #include <unistd.h>
@@ -18,10 +18,41 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* kLibraryName = "Kavex.dll";
+constexpr const char* kWhereToPutIt =
+    "Put Kavex.dll beside kavexctl.exe, or name the one to try with --library PATH (or the\n"
+    "environment variable KAVEX_LIBRARY).";
+
+// The system's text for a Win32 error about `path`, with the code.
+std::string ErrorText(DWORD error, const std::string& path) {
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                  0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.')) {
+        text[--length] = '\0';
+    }
+    std::string result = length > 0 ? std::string(text) + " " : std::string();
+    const std::size_t insert = result.find("%1");
+    if (insert != std::string::npos) result.replace(insert, 2, path);
+    result += "(error " + std::to_string(error) + ")";
+    if (error == ERROR_BAD_EXE_FORMAT) {
+        // The support case: a 64-bit kavexctl.exe tried on a client's 32-bit
+        // Kavex.dll, or the reverse.
+        result += sizeof(void*) == 4
+                      ? "; this kavexctl.exe is 32-bit (x86): take x64\\kavexctl.exe for a 64-bit DLL"
+                      : "; this kavexctl.exe is 64-bit (x64): take x86\\kavexctl.exe for a 32-bit DLL";
+    }
+    return result;
+}
+
+std::string ModulePath(HMODULE module) {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
 
 void* OpenLibrary(const std::string& path, std::string* error) {
     HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) *error = "error " + std::to_string(GetLastError());
+    if (module == nullptr) *error = ErrorText(GetLastError(), path);
     return reinterpret_cast<void*>(module);
 }
 void* FindSymbol(void* library, const char* name) {
@@ -29,12 +60,52 @@ void* FindSymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(reinterpret_cast<void (*)()>(proc));
 }
 void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+std::string LoadedPath(void* library, const std::string& candidate) {
+    const std::string path = ModulePath(static_cast<HMODULE>(library));
+    return path.empty() ? candidate : path;
+}
 
-std::vector<std::string> Candidates() { return {kLibraryName}; }
+// Beside kavexctl.exe first, so that a copy put beside a client's program
+// tries that client's DLL; one directory up (the build tree puts
+// kavexctl.exe in tools\); then the system's DLL search path.
+std::vector<std::string> Candidates() {
+    std::vector<std::string> candidates;
+    std::string directory = ModulePath(nullptr);
+    const std::size_t slash = directory.find_last_of("\\/");
+    if (slash != std::string::npos) {
+        directory.erase(slash + 1);
+        candidates.push_back(directory + kLibraryName);
+        candidates.push_back(directory + "..\\" + kLibraryName);
+    }
+    candidates.push_back(kLibraryName);
+    return candidates;
+}
+
+// "file version 1.0.0.0" from the module's version resource, or "".
+std::string FileVersion(const std::string& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<char> info(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return {};
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+        length < sizeof *fixed || fixed->dwSignature != 0xFEEF04BD) {
+        return {};
+    }
+    return "file version " + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
 #else
 // The library's soname (libkavex.so.1): the file the library's package
 // installs, and the one name that stays bound to this interface version.
 constexpr const char* kLibraryName = KAVEX_LIBRARY_FILE;
+constexpr const char* kWhereToPutIt =
+    "Build the library (cmake --build build), or name the one to try with --library PATH (or\n"
+    "the environment variable KAVEX_LIBRARY).";
 
 void* OpenLibrary(const std::string& path, std::string* error) {
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -46,6 +117,14 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 }
 void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
 void CloseLibrary(void* library) { dlclose(library); }
+std::string LoadedPath(void*, const std::string& candidate) {
+    char resolved[4096];
+    if (candidate.find('/') != std::string::npos && realpath(candidate.c_str(), resolved) != nullptr) {
+        return resolved;
+    }
+    return candidate;
+}
+std::string FileVersion(const std::string&) { return {}; }
 
 // Beside the executable (a copy in a host program's directory), then the
 // dynamic loader's search: LD_LIBRARY_PATH, kavexctl's run path (the build
@@ -79,9 +158,11 @@ KavexLibrary::~KavexLibrary() {
 bool KavexLibrary::Load(std::string* error) {
     if (handle_ != nullptr) return true;
     std::vector<std::string> candidates;
-    const char* chosen = std::getenv("KAVEX_LIBRARY");
-    if (chosen != nullptr && *chosen != '\0') {
-        candidates.push_back(chosen);
+    const char* fromEnvironment = std::getenv("KAVEX_LIBRARY");
+    if (!chosen_.empty()) {
+        candidates.push_back(chosen_);
+    } else if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        candidates.push_back(fromEnvironment);
     } else {
         candidates = Candidates();
     }
@@ -90,14 +171,7 @@ bool KavexLibrary::Load(std::string* error) {
         std::string reason;
         handle_ = OpenLibrary(candidate, &reason);
         if (handle_ != nullptr) {
-            path_ = candidate;
-#ifndef _WIN32
-            char resolved[4096];
-            if (candidate.find('/') != std::string::npos &&
-                realpath(candidate.c_str(), resolved) != nullptr) {
-                path_ = resolved;
-            }
-#endif
+            path_ = LoadedPath(handle_, candidate);
             break;
         }
         reasons += "\n  " + candidate + ": " + reason;
@@ -112,6 +186,11 @@ bool KavexLibrary::Load(std::string* error) {
     return true;
 }
 
+std::string KavexLibrary::Describe() const {
+    const std::string version = FileVersion(path_);
+    return version.empty() ? path_ : path_ + ", " + version;
+}
+
 bool KavexLibrary::Has(const char* name) const {
 #define KAVEX_HAS(function) \
     if (std::strcmp(name, #function) == 0) return functions_.function != nullptr;
@@ -123,10 +202,7 @@ bool KavexLibrary::Has(const char* name) const {
 bool KavexLibrary::LoadFor(const char* command, std::initializer_list<const char*> needed) {
     std::string error;
     if (!Load(&error)) {
-        std::fprintf(stderr,
-                     "kavexctl %s: %s\n"
-                     "Build the library (cmake --build build) or point KAVEX_LIBRARY at it.\n",
-                     command, error.c_str());
+        std::fprintf(stderr, "kavexctl %s: %s\n%s\n", command, error.c_str(), kWhereToPutIt);
         return false;
     }
     std::string missing;

@@ -4,8 +4,10 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "kavex.h"
+#include "kavexctl/options.h"
 
 namespace kavexctl {
 
@@ -29,16 +31,22 @@ struct KavexFunctions {
 #undef KAVEX_FUNCTION_POINTER
 };
 
+// "--library PATH": the option of every command that loads the library.
+constexpr OptionSpec kLibraryOption = {"library", true};
+
 class KavexLibrary {
 public:
-    KavexLibrary() = default;
+    // `chosen`: the library to load, from --library; "" for the usual search.
+    explicit KavexLibrary(std::string chosen = "") : chosen_(std::move(chosen)) {}
     ~KavexLibrary();
     KavexLibrary(const KavexLibrary&) = delete;
     KavexLibrary& operator=(const KavexLibrary&) = delete;
 
-    // Loads the library: $KAVEX_LIBRARY when set, else (Linux) libkavex.so.1
-    // beside the kavexctl executable, then through the dynamic loader's
-    // search (which reads kavexctl's run path); (Windows) Kavex.dll. False
+    // Loads the library: the one chosen with --library, else $KAVEX_LIBRARY
+    // when set, else (Linux) libkavex.so.1 beside the kavexctl executable,
+    // then through the dynamic loader's search (which reads kavexctl's run
+    // path); (Windows) Kavex.dll beside kavexctl.exe, in its parent
+    // directory (the build tree), then on the system's search path. False
     // with a message for the user in *error.
     bool Load(std::string* error);
 
@@ -47,11 +55,16 @@ public:
     bool LoadFor(const char* command, std::initializer_list<const char*> needed);
 
     const KavexFunctions& Functions() const { return functions_; }
+    // The file that was loaded, as a full path where the system tells it.
     const std::string& Path() const { return path_; }
+    // Path(), with the file version of its version resource on Windows
+    // (C:\client\Kavex.dll, file version 1.0.0.0), for messages.
+    std::string Describe() const;
     // True when the loaded library exports `name` (one of the eight).
     bool Has(const char* name) const;
 
 private:
+    std::string chosen_;
     void* handle_ = nullptr;
     std::string path_;
     KavexFunctions functions_;
