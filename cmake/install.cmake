@@ -67,10 +67,13 @@ if(TARGET kavexctl)
       CACHE STRING "Where kavexctl's bash completion is installed")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/kavexctl DESTINATION ${KAVEX_BASH_COMPLETION_DIR})
 
-  # The man page, made by help2man from kavexctl's own --help and --version,
+  # The man page, made by help2man from kavexctl's own --help and --version
+  # (run on the build machine: not for the Windows builds' kavexctl.exe),
   # with the help of each command (cmake/manpage.cmake).
   find_program(KAVEX_HELP2MAN help2man)
-  if(KAVEX_HELP2MAN)
+  if(CMAKE_CROSSCOMPILING)
+    # kavexctl.exe does not run on the build machine: no man page there.
+  elseif(KAVEX_HELP2MAN)
     set(man ${PROJECT_BINARY_DIR}/man/kavexctl.1.gz)
     add_custom_command(OUTPUT ${man}
       COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${KAVEX_HELP2MAN} -DPROGRAM=$<TARGET_FILE:kavexctl>

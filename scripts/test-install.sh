@@ -196,7 +196,7 @@ bash_completion() {
   }
   expect_completion "--help --version config demo ports read simulate " kavexctl ""
   expect_completion "read " kavexctl re
-  expect_completion "--config --count --help --length " kavexctl read --
+  expect_completion "--config --count --help --length --library " kavexctl read --
   expect_completion "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 " kavexctl read ""
   expect_completion "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 " kavexctl simulate --port ""
   expect_completion "" kavexctl simulate --gap ""
