@@ -1,5 +1,5 @@
-// kavexctl: read card codes, simulate a reader, list ports and edit the port
-// configuration file.
+// kavexctl: read card codes, simulate a reader, list ports, edit the port
+// configuration file and monitor a reader's line.
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +19,7 @@ constexpr Command kCommands[] = {
     {"simulate", kavexctl::RunSimulate, "play a card reader on a pseudo-terminal"},
     {"ports", kavexctl::RunPorts, "list the COM ports of this machine"},
     {"config", kavexctl::RunConfig, "show or change the port configuration file"},
+    {"monitor", kavexctl::RunMonitor, "show the raw bytes of a reader's line and what they say"},
 };
 
 void PrintUsage(FILE* out) {
