@@ -355,6 +355,14 @@ TEST_F(KavexctlTest, MonitorStopsAfterItsSecondsAndRefusesBadArguments) {
     EXPECT_GE(clock.ElapsedMs(), 900);
     EXPECT_EQ(timed.out, "");
 
+    // A reader unplugged while monitored ends the command with a failure.
+    FakeReader unpluggedReader(prefix, 6);
+    Kavexctl unplugged({"monitor", "COM6"});
+    ASSERT_TRUE(WaitForHostOpen(unpluggedReader, 5000)) << unplugged.err;
+    unpluggedReader.Disconnect();
+    EXPECT_EQ(unplugged.Wait(5000), 1);
+    EXPECT_NE(unplugged.err.find("reader unplugged?"), std::string::npos) << unplugged.err;
+
     for (const std::vector<std::string>& args : {std::vector<std::string>{"monitor"},
                                                  {"monitor", "COM2", "--seconds", "0"},
                                                  {"monitor", "COM2", "--baud", "x"},

@@ -217,7 +217,7 @@ private:
     void EndBurst() {
         if (burst_.empty()) return;
         for (const std::string& verdict : JudgeBurst(burst_)) {
-            std::printf("-- %zu bytes: %s\n", burst_.size(), verdict.c_str());
+            std::printf("-- %lu bytes: %s\n", static_cast<unsigned long>(burst_.size()), verdict.c_str());
         }
         std::fflush(stdout);
         burst_.clear();

@@ -20,11 +20,9 @@ int QueuedBytes(int fd, unsigned long request) {
 
 }  // namespace
 
-CommEventMonitor::CommEventMonitor(int fd) : fd_(fd) {
+bool CommEventMonitor::HasModemLines() const {
     int lines = 0;
-    hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
-    serial_icounter_struct counters{};
-    hasLineCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
+    return ioctl(fd_, TIOCMGET, &lines) == 0;
 }
 
 bool CommEventMonitor::ReadLineState(LineState* state) const {
@@ -40,6 +38,9 @@ bool CommEventMonitor::ReadLineState(LineState* state) const {
 
 void CommEventMonitor::SetMask(DWORD mask) {
     std::lock_guard<std::mutex> lock(mutex_);
+    hasModemLines_ = HasModemLines();
+    serial_icounter_struct counters{};
+    hasLineCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     mask_ = mask;
     LookLocked();
     recorded_ = 0;

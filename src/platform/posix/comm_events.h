@@ -29,13 +29,15 @@ public:
     // Every event SetCommMask accepts.
     static constexpr DWORD kValidEvents = 0x1FFFu;
 
-    explicit CommEventMonitor(int fd);
+    explicit CommEventMonitor(int fd) : fd_(fd) {}
 
-    bool HasModemLines() const { return hasModemLines_; }
+    // Whether the device has modem lines (a pseudo-terminal has none).
+    bool HasModemLines() const;
 
     DWORD Mask() const { return mask_.load(); }
     // A new mask: nothing is recorded yet, and the device's present state is
-    // what later changes are measured from.
+    // what later changes are measured from. Call it with the device's
+    // transfer lock held, as WaitNeeds.
     void SetMask(DWORD mask);
 
     // A read took `bytes` from the input queue; a write put bytes in the
@@ -63,6 +65,7 @@ private:
     void LookLocked();
 
     const int fd_;
+    // What the device can report, learnt when a mask is set.
     bool hasModemLines_ = false;
     bool hasLineCounters_ = false;
     std::atomic<DWORD> mask_{0};

@@ -65,7 +65,7 @@ BOOL CommDevice::WaitEvent(DWORD* events, OVERLAPPED* overlapped) {
 }
 
 BOOL CommDevice::Escape(DWORD function) {
-    DCB dcb;
+    DCB dcb{};
     GetState(&dcb);
     switch (function) {
         // As if an XOFF, or an XON, had come: output stops, or goes on.
