@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 
+#include "serial/cancel_io_loader.h"
 #include "serial/serial_exception.h"
 
 namespace {
@@ -24,8 +25,8 @@ PortGuard g_PortGuards[7];
 // Every module-level object lives in this one translation unit, so they are
 // constructed in the order written here when the module loads and destroyed
 // in the reverse order when it unloads: the application object first, then
-// the primary, further and extended ports. A port still open at unload is
-// closed by its destructor.
+// the primary, further and extended ports, then the loader of "CancelIo". A
+// port still open at unload is closed by its destructor.
 CKavexApp g_KavexApp;
 CSerialPort g_ComPort;
 CSerialPort g_FurtherComPort1;
@@ -33,6 +34,7 @@ CSerialPort g_FurtherComPort2;
 CSerialPort g_FurtherComPort3;
 CSerialPort g_FurtherComPort4;
 CSerialPort g_ComPortEx;
+CCancelIoLoader g_CancelIoLoader;
 
 namespace {
 

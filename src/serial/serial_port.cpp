@@ -1,7 +1,10 @@
 #include "serial/serial_port.h"
 
 #include <cstdio>
+#include <memory>
+#include <new>
 
+#include "serial/cancel_io_loader.h"
 #include "serial/serial_exception.h"
 
 KAVEX_IMPLEMENT_DYNAMIC(CSerialPort, CObject)
@@ -11,6 +14,42 @@ namespace {
 // Throws the calling thread's last error when a Win32 call failed.
 void Check(BOOL succeeded) {
     if (!succeeded) ThrowSerialException();
+}
+
+// After a FALSE result of an overlapped call: FALSE when the operation is
+// still under way, else the call's error is thrown. GetOverlappedResult
+// says ERROR_IO_INCOMPLETE for "under way" where the starting calls say
+// ERROR_IO_PENDING.
+BOOL UnderWay() {
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING && error != ERROR_IO_INCOMPLETE) ThrowSerialException(error);
+    return FALSE;
+}
+
+// A completion record: one zero-filled OVERLAPPED whose hEvent carries the
+// port to the completion routine.
+std::unique_ptr<OVERLAPPED> NewCompletionRecord(CSerialPort* port) {
+    std::unique_ptr<OVERLAPPED> record;
+    try {
+        record = std::make_unique<OVERLAPPED>();
+    } catch (const std::bad_alloc&) {
+        ThrowSerialException(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    record->hEvent = port;
+    return record;
+}
+
+// The record of a transfer that has started belongs to the system until
+// the completion routine hands it to OnIoCompletion; one that could not
+// start is freed before its error is thrown.
+void HandOverOrThrow(BOOL started, std::unique_ptr<OVERLAPPED>& record) {
+    if (started) {
+        static_cast<void>(record.release());
+        return;
+    }
+    const DWORD error = GetLastError();
+    record.reset();
+    ThrowSerialException(error);
 }
 
 void FormatPortName(char (&name)[32], const char* format, int port) {
@@ -138,6 +177,44 @@ DWORD CSerialPort::Write(const void* buffer, DWORD count) {
     return written;
 }
 
+BOOL CSerialPort::ReadOverlapped(void* buffer, DWORD count, OVERLAPPED& overlapped) {
+    DWORD received = 0;
+    return ReadFile(m_hPort, buffer, count, &received, &overlapped) ? TRUE : UnderWay();
+}
+
+BOOL CSerialPort::WriteOverlapped(const void* buffer, DWORD count, OVERLAPPED& overlapped) {
+    DWORD written = 0;
+    return WriteFile(m_hPort, buffer, count, &written, &overlapped) ? TRUE : UnderWay();
+}
+
+BOOL CSerialPort::QueryOverlappedResult(OVERLAPPED& overlapped, DWORD& transferred, BOOL wait) {
+    return GetOverlappedResult(m_hPort, &overlapped, &transferred, wait) ? TRUE : UnderWay();
+}
+
+void CSerialPort::ReadWithCompletion(void* buffer, DWORD count) {
+    std::unique_ptr<OVERLAPPED> record = NewCompletionRecord(this);
+    HandOverOrThrow(ReadFileEx(m_hPort, buffer, count, record.get(), SerialIoCompletionRoutine), record);
+}
+
+void CSerialPort::WriteWithCompletion(const void* buffer, DWORD count) {
+    std::unique_ptr<OVERLAPPED> record = NewCompletionRecord(this);
+    HandOverOrThrow(WriteFileEx(m_hPort, buffer, count, record.get(), SerialIoCompletionRoutine), record);
+}
+
+void CSerialPort::CancelPendingIo() {
+    const CCancelIoLoader::CancelIoFunction cancelIo = g_CancelIoLoader.m_pfnCancelIo;
+    if (cancelIo == nullptr) ThrowSerialException(ERROR_CALL_NOT_IMPLEMENTED);
+    Check(cancelIo(m_hPort));
+}
+
+void CSerialPort::OnIoCompletion(DWORD /*errorCode*/, DWORD /*transferred*/, OVERLAPPED* record) {
+    std::unique_ptr<OVERLAPPED> freed(record);
+}
+
+void CALLBACK CSerialPort::SerialIoCompletionRoutine(DWORD errorCode, DWORD transferred, OVERLAPPED* record) {
+    static_cast<CSerialPort*>(record->hEvent)->OnIoCompletion(errorCode, transferred, record);
+}
+
 void CSerialPort::GetDcb(DCB& dcb) { Check(GetCommState(m_hPort, &dcb)); }
 
 void CSerialPort::SetDcb(DCB& dcb) { Check(SetCommState(m_hPort, &dcb)); }
@@ -180,6 +257,34 @@ void CSerialPort::ClearErrors(COMSTAT& status) {
     DWORD errors = 0;
     Check(ClearCommError(m_hPort, &errors, &status));
 }
+
+void CSerialPort::SendImmediateChar(char c) { Check(TransmitCommChar(m_hPort, c)); }
+
+void CSerialPort::Escape(DWORD function) { Check(EscapeCommFunction(m_hPort, function)); }
+
+void CSerialPort::ClearDtr() { Escape(CLRDTR); }
+
+void CSerialPort::ClearRts() { Escape(CLRRTS); }
+
+void CSerialPort::SetDtr() { Escape(SETDTR); }
+
+void CSerialPort::SetRts() { Escape(SETRTS); }
+
+void CSerialPort::SetXoff() { Escape(SETXOFF); }
+
+void CSerialPort::SetXon() { Escape(SETXON); }
+
+void CSerialPort::SetEventMask(DWORD mask) { Check(SetCommMask(m_hPort, mask)); }
+
+void CSerialPort::GetEventMask(DWORD& mask) { Check(GetCommMask(m_hPort, &mask)); }
+
+void CSerialPort::WaitEvent(DWORD& events) { Check(WaitCommEvent(m_hPort, &events, nullptr)); }
+
+BOOL CSerialPort::WaitEventOverlapped(DWORD& events, OVERLAPPED& overlapped) {
+    return WaitCommEvent(m_hPort, &events, &overlapped) ? TRUE : UnderWay();
+}
+
+void CSerialPort::GetProperties(COMMPROP& properties) { Check(GetCommProperties(m_hPort, &properties)); }
 
 void CSerialPort::Flush() { Check(FlushFileBuffers(m_hPort)); }
 

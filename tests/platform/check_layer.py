@@ -4,7 +4,8 @@
     check_layer.py SOURCE_ROOT
 
 1. Every Win32 function that src/platform/posix/win32_*.h declares must be
-   called somewhere outside src/platform/ (module code, tools or tests):
+   called somewhere outside src/platform/ (module code, tools or tests), or
+   looked up there by its name (GetProcAddress):
    the layer implements what is used, and what stops being used is removed
    rather than kept. The layer's functions are listed with their users.
 2. Every error code those headers define must have a message text in
@@ -47,11 +48,12 @@ def main(argv):
 
     users = {name: [] for name in functions}
     outside = [p for d in ("src", "tools", "tests", "bench", "examples") for p in (root / d).rglob("*")
-               if p.suffix in (".c", ".cpp", ".h") and "platform" not in p.relative_to(root).parts[:2]]
+               if p.suffix in (".c", ".cpp", ".h") and p.relative_to(root).parts[:2] != ("src", "platform")]
     for path in outside:
         text = strip_comments(path.read_text(errors="replace"))
         for name in functions:
-            if re.search(r"\b" + name + r"\s*\(", text):
+            # A call, or a run-time lookup of the entry point by its name.
+            if re.search(r"\b" + name + r"\s*\(", text) or ('"' + name + '"') in text:
                 users[name].append(str(path.relative_to(root)))
 
     failed = False

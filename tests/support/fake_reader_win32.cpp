@@ -50,8 +50,9 @@ private:
     HANDLE handle_;
 };
 
-// Raw 8N1 without flow control, modem lines up, reads that return at once,
-// and both directions emptied: the state of a line nobody has used.
+// Raw 8N1 without flow control, modem lines up, output going, reads that
+// return at once, and both directions emptied: the state of a line nobody
+// has used.
 bool ResetLine(HANDLE port) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -70,7 +71,9 @@ bool ResetLine(HANDLE port) {
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
+    // SETXON: output held back by an earlier test's XOFF goes on.
     return SetCommState(port, &dcb) && SetCommTimeouts(port, &immediate) &&
+           EscapeCommFunction(port, SETXON) &&
            PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
 }
 

@@ -337,6 +337,103 @@ TEST_F(KavexctlTest, LibraryOptionTriesTheChosenLibraryBeforeKavexLibrary) {
     EXPECT_NE(read.err.find("from COM2 through " + chosen + ";"), std::string::npos) << read.err;
 }
 
+// The hex of every byte line of monitor's output ("     48 ms  02  STX"),
+// in order, each followed by a space.
+std::string MonitoredHex(const std::string& out) {
+    std::string hex;
+    for (size_t at = out.find(" ms  "); at != std::string::npos; at = out.find(" ms  ", at + 1)) {
+        hex += out.substr(at + 5, 2) + " ";
+    }
+    return hex;
+}
+
+// Runs `kavexctl monitor` on COM3 against `kavexctl simulate` sending one
+// code, and returns monitor's output once it has judged a burst.
+std::string MonitorOneCode(std::vector<std::string> simulateArgs, std::vector<std::string> monitorArgs) {
+    simulateArgs.insert(simulateArgs.begin(), {"simulate", "--port", "COM3"});
+    simulateArgs.push_back("0123456789");
+    Kavexctl simulate(simulateArgs);
+    EXPECT_TRUE(simulate.WaitForOutput("Waiting for a host", 5000)) << simulate.out << simulate.err;
+    monitorArgs.insert(monitorArgs.begin(), {"monitor", "COM3"});
+    Kavexctl monitor(monitorArgs);
+    // A verdict comes whole: monitor writes each burst's verdicts at once.
+    EXPECT_TRUE(monitor.WaitForOutput(" bytes: ", 8000)) << monitor.out << monitor.err;
+    // Ctrl-C ends the wait under way at once.
+    Stopwatch clock;
+    monitor.Signal(SIGINT);
+    EXPECT_EQ(monitor.Wait(3000), 0) << monitor.err;
+    EXPECT_LT(clock.ElapsedMs(), 2000);
+    CSerialPort port;  // and the port is released
+    EXPECT_NO_THROW(
+        port.Open(3, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
+    port.Close();
+    simulate.Signal(SIGTERM);
+    EXPECT_EQ(simulate.Wait(3000), 0) << simulate.err;
+    return monitor.out;
+}
+
+TEST_F(KavexctlTest, MonitorShowsEveryByteInOrderAndKnowsAStandardReader) {
+    const std::string out = MonitorOneCode({}, {});
+    EXPECT_EQ(MonitoredHex(out), "02 30 31 32 33 34 35 36 37 38 39 0D 0A ") << out;
+    EXPECT_NE(out.find("  02  STX\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  35  5\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("-- 13 bytes: 0x02, 10 digits, CR LF: a standard reader\n"), std::string::npos) << out;
+}
+
+TEST_F(KavexctlTest, MonitorTellsAnEightDigitReaderWhichLengthToRead) {
+    const std::string out = MonitorOneCode({"--digits", "8"}, {});
+    EXPECT_EQ(MonitoredHex(out), "02 32 33 34 35 36 37 38 39 0D 0A ") << out;
+    EXPECT_NE(out.find("-- 11 bytes: 8 digits: use `kavexctl read --length 8`\n"), std::string::npos) << out;
+}
+
+TEST_F(KavexctlTest, MonitorTakesNoiseForAWrongBaudRate) {
+    for (const auto& simulateArgs :
+         {std::vector<std::string>{"--noise"}, std::vector<std::string>{"--baud", "9600"}}) {
+        const std::string out = MonitorOneCode(simulateArgs, {});
+        const std::string hex = MonitoredHex(out);
+        EXPECT_EQ(hex.size(), 13u * 3) << out;
+        EXPECT_EQ(hex.find(" 3"), std::string::npos) << out;  // no digit among them
+        EXPECT_NE(
+            out.find("-- 13 bytes: bytes that are not digits: wrong baud rate or another kind of reader?\n"),
+            std::string::npos)
+            << out;
+    }
+    // At the reader's own speed the code comes through; --hex drops the text.
+    const std::string out = MonitorOneCode({"--baud", "9600"}, {"--baud", "9600", "--hex"});
+    EXPECT_EQ(MonitoredHex(out), "02 30 31 32 33 34 35 36 37 38 39 0D 0A ") << out;
+    EXPECT_EQ(out.find("STX"), std::string::npos) << out;
+    EXPECT_NE(out.find(": a standard reader\n"), std::string::npos) << out;
+}
+
+TEST_F(KavexctlTest, MonitorStopsAfterItsSecondsAndRefusesBadArguments) {
+    FakeReader reader(prefix, 2);
+    Stopwatch clock;
+    Kavexctl timed({"monitor", "COM2", "--seconds", "1"});
+    EXPECT_EQ(timed.Wait(5000), 0) << timed.err;
+    EXPECT_GE(clock.ElapsedMs(), 900);
+    EXPECT_EQ(timed.out, "");
+
+    // A reader unplugged while monitored ends the command with a failure.
+    FakeReader unpluggedReader(prefix, 6);
+    Kavexctl unplugged({"monitor", "COM6"});
+    ASSERT_TRUE(WaitForHostOpen(unpluggedReader, 5000)) << unplugged.err;
+    unpluggedReader.Disconnect();
+    EXPECT_EQ(unplugged.Wait(5000), 1);
+    EXPECT_NE(unplugged.err.find("reader unplugged?"), std::string::npos) << unplugged.err;
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"monitor"},
+                                                 {"monitor", "COM2", "--seconds", "0"},
+                                                 {"monitor", "COM2", "--baud", "x"},
+                                                 {"monitor", "COM2", "COM3"},
+                                                 {"monitor", "COM2", "--parity"}}) {
+        Kavexctl bad(args);
+        EXPECT_EQ(bad.Wait(5000), 2) << args.back();
+    }
+    prefix.Link(5, prefix.Path() + "/unplugged");
+    Kavexctl missing({"monitor", "COM5"});
+    EXPECT_EQ(missing.Wait(5000), 3);
+    EXPECT_NE(missing.err.find("cannot open COM5"), std::string::npos) << missing.err;
+}
 }  // namespace
 
 #endif

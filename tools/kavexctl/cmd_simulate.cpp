@@ -46,7 +46,8 @@ namespace kavexctl {
 
 void PrintSimulateUsage(FILE* out) {
     std::fprintf(out,
-                 "usage: kavexctl simulate [--port COMn] [--gap MS] [CODE...]\n"
+                 "usage: kavexctl simulate [--port COMn] [--gap MS] [--digits N] [--noise] [--baud B]\n"
+                 "                         [CODE...]\n"
                  "\n"
                  "Plays a card reader: creates a pseudo-terminal, maps it as COMn (default COM1) under\n"
                  "$KAVEX_PREFIX (a new private directory when KAVEX_PREFIX is not set) and sends each\n"
@@ -55,12 +56,37 @@ void PrintSimulateUsage(FILE* out) {
                  "  CODE...     codes of 1 to 50 digits; they are sent once a host has opened the port,\n"
                  "              MS milliseconds apart (--gap, default 1000), then the reader stays until\n"
                  "              Ctrl-C. Without codes, each line typed on standard input is sent.\n"
+                 "  --digits N  play a reader of N-digit codes (1 to 50; an eight-digit reader: 8): it\n"
+                 "              sends the last N digits of each code, zeros in front of a shorter one\n"
+                 "  --noise     play a reader whose bytes arrive as noise, as at a wrong baud rate\n"
+                 "  --baud B    the reader's line speed, 300 to 115200 (default 1200). A host that opens\n"
+                 "              the port at another speed receives noise, as from a real reader.\n"
                  "\n"
                  "example:  kavexctl simulate --port COM2 0123456789\n"
-                 "          (other shell) export KAVEX_PREFIX=...; kavexctl read COM2\n");
+                 "          (other shell) export KAVEX_PREFIX=...; kavexctl read COM2\n"
+                 "          kavexctl simulate --port COM2 --digits 8 0123456789   (sends 23456789)\n"
+                 "          (other shell) kavexctl monitor COM2\n");
 }
 
 namespace {
+
+std::string DescribeKind(const ReaderKind& kind) {
+    std::string text = kind.digits == 0 ? "codes as given" : std::to_string(kind.digits) + "-digit codes";
+    if (kind.noisy) text += ", sent as noise";
+    return text;
+}
+
+// Sends one code; says once when the host listens at another speed.
+bool SendCode(SimulatedReader& reader, const std::string& code, const std::atomic<bool>& stop) {
+    static bool told = false;
+    const unsigned hostBaud = reader.HostBaud();
+    if (!told && hostBaud != 0 && hostBaud != reader.Kind().baud) {
+        std::printf("The host has the port at %u baud and this reader sends at %u baud: it receives noise.\n",
+                    hostBaud, reader.Kind().baud);
+        told = true;
+    }
+    return reader.Send(code, &stop);
+}
 
 // Waits up to `ms` for the stop signal; true when it came.
 bool WaitForStop(const StopSignals& signals, int ms) {
@@ -78,7 +104,7 @@ void SendArguments(SimulatedReader& reader, const std::vector<std::string>& code
     }
     for (size_t i = 0; i < codes.size(); ++i) {
         if (i > 0 && WaitForStop(signals, gapMs)) return;
-        if (!reader.Send(codes[i], &stop)) return;
+        if (!SendCode(reader, codes[i], stop)) return;
         std::printf("sent %s\n", codes[i].c_str());
         std::fflush(stdout);
     }
@@ -111,7 +137,7 @@ void SendLines(SimulatedReader& reader, const StopSignals& signals, const std::a
             if (code.empty()) continue;
             if (!SimulatedReader::IsValidCode(code)) {
                 std::printf("not sent: a card code is 1 to 50 digits\n");
-            } else if (reader.Send(code, &stop)) {
+            } else if (SendCode(reader, code, stop)) {
                 std::printf("sent %s\n", code.c_str());
             }
             std::fflush(stdout);
@@ -123,7 +149,11 @@ void SendLines(SimulatedReader& reader, const StopSignals& signals, const std::a
 
 int RunSimulate(int argc, char** argv) {
     ParsedArgs args;
-    if (!ParseArgs("simulate", argc, argv, {{"port", true}, {"gap", true}}, &args)) return kExitUsage;
+    if (!ParseArgs("simulate", argc, argv,
+                   {{"port", true}, {"gap", true}, {"digits", true}, {"noise", false}, {"baud", true}},
+                   &args)) {
+        return kExitUsage;
+    }
     if (args.help) {
         PrintSimulateUsage(stdout);
         return kExitOk;
@@ -133,6 +163,26 @@ int RunSimulate(int argc, char** argv) {
     if (args.Has("gap") && !ParseNumber(args.Value("gap"), 0, 600000, &gapMs)) {
         std::fprintf(stderr, "kavexctl simulate: --gap takes milliseconds, 0 to 600000\n");
         return kExitUsage;
+    }
+    ReaderKind kind;
+    long number = 0;
+    if (args.Has("digits")) {
+        if (!ParseNumber(args.Value("digits"), 1, 50, &number)) {
+            std::fprintf(stderr, "kavexctl simulate: --digits takes the code length, 1 to 50\n");
+            return kExitUsage;
+        }
+        kind.digits = static_cast<int>(number);
+    }
+    kind.noisy = args.Has("noise");
+    if (args.Has("baud")) {
+        if (!ParseNumber(args.Value("baud"), 1, 115200, &number) ||
+            !SimulatedReader::IsKnownBaud(static_cast<unsigned>(number))) {
+            std::fprintf(stderr,
+                         "kavexctl simulate: --baud takes a line speed: 300, 600, 1200, 2400, 4800, 9600, "
+                         "19200, 38400, 57600 or 115200\n");
+            return kExitUsage;
+        }
+        kind.baud = static_cast<unsigned>(number);
     }
     for (const std::string& code : args.operands) {
         if (!SimulatedReader::IsValidCode(code)) {
@@ -165,13 +215,14 @@ int RunSimulate(int argc, char** argv) {
     StopSignals signals([&stop] { stop = true; });
     int result = kExitOk;
     try {
-        SimulatedReader reader(prefix, portNumber);
+        SimulatedReader reader(prefix, portNumber, kind);
         std::printf(
-            "Simulated card reader on COM%d (%s).\n"
+            "Simulated card reader on COM%d (%s): %s, %u baud.\n"
             "In the shell of the host program:\n"
             "  export KAVEX_PREFIX=%s\n"
             "then open COM%d, for example: kavexctl read COM%d\n",
-            portNumber, reader.DevicePath().c_str(), prefix.c_str(), portNumber, portNumber);
+            portNumber, reader.DevicePath().c_str(), DescribeKind(kind).c_str(), kind.baud, prefix.c_str(),
+            portNumber, portNumber);
         std::fflush(stdout);
         char portLabel[8];
         std::snprintf(portLabel, sizeof portLabel, "COM%d", portNumber);

@@ -21,11 +21,13 @@ int RunSimulate(int argc, char** argv);
 int RunDemo(int argc, char** argv);
 int RunPorts(int argc, char** argv);
 int RunConfig(int argc, char** argv);
+int RunMonitor(int argc, char** argv);
 
 void PrintReadUsage(FILE* out);
 void PrintSimulateUsage(FILE* out);
 void PrintDemoUsage(FILE* out);
 void PrintPortsUsage(FILE* out);
 void PrintConfigUsage(FILE* out);
+void PrintMonitorUsage(FILE* out);
 
 }  // namespace kavexctl

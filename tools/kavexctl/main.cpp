@@ -1,5 +1,5 @@
-// kavexctl: read card codes, simulate a reader, list ports and edit the port
-// configuration file.
+// kavexctl: read card codes, simulate a reader, list ports, edit the port
+// configuration file and monitor a reader's line.
 #include <cstdio>
 #include <cstring>
 
@@ -26,6 +26,8 @@ constexpr Command kCommands[] = {
      "play a card reader on a pseudo-terminal"},
     {"ports", kavexctl::RunPorts, kavexctl::PrintPortsUsage, "list the COM ports of this machine"},
     {"config", kavexctl::RunConfig, kavexctl::PrintConfigUsage, "show or change the port configuration file"},
+    {"monitor", kavexctl::RunMonitor, kavexctl::PrintMonitorUsage,
+     "show the raw bytes of a reader's line and what they say"},
 };
 
 const Command* FindCommand(const char* name) {

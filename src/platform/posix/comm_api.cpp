@@ -176,3 +176,38 @@ BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
     if (lpModemStat == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     return device->GetModemStatus(lpModemStat);
 }
+
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+    auto device = Comm(hFile);
+    return device ? device->Escape(dwFunc) : FALSE;
+}
+
+BOOL TransmitCommChar(HANDLE hFile, char cChar) {
+    auto device = Comm(hFile);
+    return device ? device->TransmitChar(cChar) : FALSE;
+}
+
+BOOL GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) {
+    auto device = Comm(hFile);
+    if (!device) return FALSE;
+    if (lpCommProp == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    return device->GetProperties(lpCommProp);
+}
+
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
+    auto device = Comm(hFile);
+    return device ? device->SetEventMask(dwEvtMask) : FALSE;
+}
+
+BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
+    auto device = Comm(hFile);
+    if (!device) return FALSE;
+    if (lpEvtMask == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    *lpEvtMask = device->EventMask();
+    return TRUE;
+}
+
+BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
+    auto device = Comm(hFile);
+    return device ? device->WaitEvent(lpEvtMask, lpOverlapped) : FALSE;
+}

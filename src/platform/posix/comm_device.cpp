@@ -21,35 +21,14 @@ namespace kavex::posix {
 
 namespace {
 
-std::int64_t NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // A device whose other side is gone (an unplugged adapter, a pseudo-terminal
 // whose master closed) reads as end of file or EIO; Windows reports such a
 // device as no longer connected.
 BOOL FailDeviceGone() { return Fail(ERROR_DEVICE_NOT_CONNECTED); }
 
-// Waits up to `timeoutMs` (-1: no limit) for `events` on fd. Returns the
-// poll result: >0 ready (revents in *revents), 0 timed out, <0 error.
-int WaitFor(int fd, short events, std::int64_t timeoutMs, short* revents) {
-    pollfd entry{fd, events, 0};
-    const int limit = timeoutMs < 0 ? -1 : static_cast<int>(timeoutMs > INT32_MAX ? INT32_MAX : timeoutMs);
-    int result;
-    do {
-        result = poll(&entry, 1, limit);
-    } while (result < 0 && errno == EINTR);
-    *revents = entry.revents;
-    return result;
-}
-
-bool IsNoLineError(int error) { return error == ENOTTY || error == EINVAL; }
-
 }  // namespace
 
-std::shared_ptr<CommDevice> CommDevice::Open(int portNumber) {
+std::shared_ptr<CommDevice> CommDevice::Open(int portNumber, bool overlapped) {
     const std::string path = ComDevicePath(portNumber);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -83,116 +62,19 @@ std::shared_ptr<CommDevice> CommDevice::Open(int portNumber) {
         close(fd);
         return nullptr;
     }
-    auto device = std::make_shared<CommDevice>(fd);
+    auto device = std::make_shared<CommDevice>(fd, overlapped);
     device->dcb_ = DcbFromTermios(settings);
     device->ReadLineErrorCounts(&device->errorCounts_);
     return device;
 }
 
-CommDevice::CommDevice(int fd) : fd_(fd) {}
+CommDevice::CommDevice(int fd, bool overlapped) : fd_(fd), overlapped_(overlapped), events_(fd) {}
 
 CommDevice::~CommDevice() { close(fd_); }
 
-BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
-    COMMTIMEOUTS timeouts;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        timeouts = timeouts_;
-    }
-    *transferred = 0;
-    if (count == 0) return TRUE;
-
-    // The Win32 read time-out rules:
-    //  - interval MAXDWORD, both totals 0: return at once with what is queued;
-    //  - interval MAXDWORD, multiplier MAXDWORD, constant in between: wait up
-    //    to the constant for the first byte, then return with what is queued;
-    //  - otherwise a total limit (multiplier * count + constant, when either
-    //    is set) and an interval limit between bytes (when set), else wait
-    //    for all `count` bytes.
-    const DWORD interval = timeouts.ReadIntervalTimeout;
-    const DWORD multiplier = timeouts.ReadTotalTimeoutMultiplier;
-    const DWORD constant = timeouts.ReadTotalTimeoutConstant;
-    const bool immediate = interval == MAXDWORD && multiplier == 0 && constant == 0;
-    const bool firstByte =
-        interval == MAXDWORD && multiplier == MAXDWORD && constant != 0 && constant != MAXDWORD;
-    std::int64_t totalMs = -1;
-    if (firstByte) {
-        totalMs = constant;
-    } else if (!immediate && (multiplier != 0 || constant != 0)) {
-        totalMs = static_cast<std::int64_t>(multiplier) * count + constant;
-    }
-    const bool useInterval = !immediate && !firstByte && interval != 0 && interval != MAXDWORD;
-
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    const std::int64_t start = NowMs();
-    std::int64_t lastByte = start;
-    while (*transferred < count) {
-        const ssize_t got = read(fd_, bytes + *transferred, count - *transferred);
-        if (got > 0) {
-            *transferred += static_cast<DWORD>(got);
-            lastByte = NowMs();
-            if (firstByte || immediate) break;
-            continue;
-        }
-        if (got == 0) return FailDeviceGone();
-        if (errno == EINTR) continue;
-        if (errno == EIO) return FailDeviceGone();
-        if (errno != EAGAIN) return FailWithErrno();
-        if (immediate) break;
-
-        // Time left before a limit ends the read; -1 while none applies.
-        std::int64_t waitMs = -1;
-        const std::int64_t now = NowMs();
-        if (totalMs >= 0) waitMs = std::max<std::int64_t>(0, totalMs - (now - start));
-        if (useInterval && *transferred > 0) {
-            const std::int64_t intervalLeft = std::max<std::int64_t>(0, interval - (now - lastByte));
-            waitMs = waitMs < 0 ? intervalLeft : std::min(waitMs, intervalLeft);
-        }
-        if (waitMs == 0) break;
-        short revents = 0;
-        const int ready = WaitFor(fd_, POLLIN, waitMs, &revents);
-        if (ready < 0) return FailWithErrno();
-        if (ready == 0) break;
-        // POLLHUP or POLLERR: the next read reports the device as gone.
-    }
-    return TRUE;
-}
-
-BOOL CommDevice::Write(const void* buffer, DWORD count, DWORD* transferred) {
-    COMMTIMEOUTS timeouts;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        timeouts = timeouts_;
-    }
-    *transferred = 0;
-    std::int64_t totalMs = -1;
-    if (timeouts.WriteTotalTimeoutMultiplier != 0 || timeouts.WriteTotalTimeoutConstant != 0) {
-        totalMs = static_cast<std::int64_t>(timeouts.WriteTotalTimeoutMultiplier) * count +
-                  timeouts.WriteTotalTimeoutConstant;
-    }
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    const std::int64_t start = NowMs();
-    while (*transferred < count) {
-        const ssize_t put = write(fd_, bytes + *transferred, count - *transferred);
-        if (put > 0) {
-            *transferred += static_cast<DWORD>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno == EIO) return FailDeviceGone();
-        if (put < 0 && errno != EAGAIN) return FailWithErrno();
-        std::int64_t waitMs = -1;
-        if (totalMs >= 0) {
-            waitMs = totalMs - (NowMs() - start);
-            if (waitMs <= 0) break;  // a write time-out completes the call short
-        }
-        short revents = 0;
-        const int ready = WaitFor(fd_, POLLOUT, waitMs, &revents);
-        if (ready < 0) return FailWithErrno();
-        if (ready == 0) break;
-        if ((revents & (POLLHUP | POLLERR)) && !(revents & POLLOUT)) return FailDeviceGone();
-    }
-    return TRUE;
+COMMTIMEOUTS CommDevice::Timeouts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return timeouts_;
 }
 
 BOOL CommDevice::Flush() {
@@ -261,9 +143,12 @@ BOOL CommDevice::Purge(DWORD flags) {
     if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    // Transfers here are synchronous, so there is nothing pending to abort.
+    AbortQueued(flags & (PURGE_TXABORT | PURGE_RXABORT));
     if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0) return FailWithErrno();
-    if ((flags & PURGE_RXCLEAR) && tcflush(fd_, TCIFLUSH) != 0) return FailWithErrno();
+    if (flags & PURGE_RXCLEAR) {
+        if (tcflush(fd_, TCIFLUSH) != 0) return FailWithErrno();
+        events_.NoteInputPurged();
+    }
     return TRUE;
 }
 
@@ -304,7 +189,7 @@ BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* status) {
 }
 
 BOOL CommDevice::SetBreak(bool on) {
-    if (ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0 && !IsNoLineError(errno)) return FailWithErrno();
+    if (ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0 && !IsNoSuchLine(errno)) return FailWithErrno();
     return TRUE;
 }
 
@@ -313,7 +198,7 @@ BOOL CommDevice::GetModemStatus(DWORD* status) {
     *status = 0;
     if (ioctl(fd_, TIOCMGET, &lines) != 0) {
         // A pseudo-terminal has no modem lines: all of them read as off.
-        return IsNoLineError(errno) ? TRUE : FailWithErrno();
+        return IsNoSuchLine(errno) ? TRUE : FailWithErrno();
     }
     if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
     if (lines & TIOCM_DSR) *status |= MS_DSR_ON;

@@ -1,31 +1,53 @@
 // A serial device opened through CreateFileA("\\.\COMn"): the tty in raw
 // mode plus the Win32 state that termios does not carry (the full DCB,
-// time-outs, queue sizes, error counters).
+// time-outs, queue sizes, error counters, the event mask), and its
+// transfers: synchronous ones run on the caller's thread; overlapped ones
+// (a handle opened with FILE_FLAG_OVERLAPPED) end at once when they can and
+// otherwise wait in the device's queues, one queue for reads and one for
+// writes, each served in order, until the I/O service (io_service.h) ends
+// them.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "platform/posix/comm_events.h"
 #include "platform/posix/handles.h"
+#include "platform/posix/overlapped.h"
 #include "platform/posix/win32_comm.h"
 
 namespace kavex::posix {
 
-class CommDevice final : public KernelObject {
+class CommDevice final : public KernelObject, public std::enable_shared_from_this<CommDevice> {
 public:
     // Opens COMn exclusively (share mode 0 semantics, enforced with flock so
     // that neither this nor another process can open it twice) and puts it
     // in raw mode. Null with the last error set when that fails.
-    static std::shared_ptr<CommDevice> Open(int portNumber);
+    static std::shared_ptr<CommDevice> Open(int portNumber, bool overlapped);
 
-    explicit CommDevice(int fd);
+    CommDevice(int fd, bool overlapped);
     ~CommDevice() override;
     CommDevice(const CommDevice&) = delete;
     CommDevice& operator=(const CommDevice&) = delete;
 
+    // Synchronous transfers.
     BOOL Read(void* buffer, DWORD count, DWORD* transferred) override;
     BOOL Write(const void* buffer, DWORD count, DWORD* transferred) override;
     BOOL Flush() override;
+
+    // ReadFile/WriteFile given an OVERLAPPED (routine null), and
+    // ReadFileEx/WriteFileEx. On a handle opened without FILE_FLAG_OVERLAPPED
+    // the OVERLAPPED forms run synchronously and the Ex forms are refused.
+    BOOL StartTransfer(PendingTransfer::Kind kind, void* buffer, DWORD count, DWORD* transferred,
+                       OVERLAPPED* overlapped, LPOVERLAPPED_COMPLETION_ROUTINE routine);
+    // CancelIo: the calling thread's pending transfers and event wait end
+    // with ERROR_OPERATION_ABORTED.
+    void CancelCallerTransfers();
+    // The handle is being closed: every pending transfer ends aborted.
+    void Close();
 
     BOOL GetState(DCB* dcb);
     BOOL SetState(const DCB& dcb);
@@ -37,7 +59,45 @@ public:
     BOOL SetBreak(bool on);
     BOOL GetModemStatus(DWORD* status);
 
+    // Line events (comm_events.h).
+    BOOL SetEventMask(DWORD mask);
+    DWORD EventMask() const { return events_.Mask(); }
+    BOOL WaitEvent(DWORD* events, OVERLAPPED* overlapped);
+
+    // Line control: EscapeCommFunction, TransmitCommChar, GetCommProperties.
+    BOOL Escape(DWORD function);
+    BOOL TransmitChar(char c);
+    BOOL GetProperties(COMMPROP* properties);
+
+    // For the I/O service: advances what is pending as far as the device
+    // allows now and says what to wait for before trying again.
+    struct Wants {
+        short pollEvents = 0;
+        std::int64_t waitMs = -1;  // -1: no time limit
+    };
+    Wants AdvancePending();
+    int Descriptor() const { return fd_; }
+
 private:
+    enum class Step { kDone, kWait };
+    // One attempt without blocking. kDone: the transfer has ended (*error 0
+    // or its code); kWait: it waits for more, up to *waitMs (-1: no limit).
+    Step ReadStep(TransferProgress& read, std::int64_t* waitMs, DWORD* error);
+    Step WriteStep(TransferProgress& write, std::int64_t* waitMs, DWORD* error);
+    Step Advance(PendingTransfer& transfer, std::int64_t* waitMs, DWORD* error);
+    void StartProgress(PendingTransfer& transfer);
+    // With ioMutex_ held: ends the transfers that `matches` picks.
+    template <class Predicate>
+    void AbortLocked(std::deque<std::shared_ptr<PendingTransfer>>& queue, Predicate matches);
+    // With ioMutex_ held: ends the pending event wait.
+    void EndWaitLocked(DWORD error, DWORD events);
+    // PurgeComm's PURGE_RXABORT and PURGE_TXABORT: every pending read or
+    // write ends aborted, whichever thread started it.
+    void AbortQueued(DWORD purgeFlags);
+    // With ioMutex_ held: sends the immediate character. 0 when it went,
+    // ERROR_IO_PENDING while the line cannot take it, else the error.
+    DWORD SendImmediateLocked();
+
     // Counters of line errors at the last ClearCommError, where the driver
     // keeps them (real UARTs; a pseudo-terminal has none).
     struct LineErrorCounts {
@@ -45,14 +105,25 @@ private:
     };
     bool ReadLineErrorCounts(LineErrorCounts* counts) const;
     void ApplyModemLines(const DCB& dcb) const;
+    COMMTIMEOUTS Timeouts();
 
     const int fd_;
-    std::mutex mutex_;
+    const bool overlapped_;
+    std::mutex mutex_;  // the settings below
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
     DWORD inQueueSize_ = 0;
     DWORD outQueueSize_ = 0;
     LineErrorCounts errorCounts_;
+    CommEventMonitor events_;
+
+    // Pending transfers, in order. Lock order: the I/O service's lock, then
+    // ioMutex_, then the wait lock.
+    std::mutex ioMutex_;
+    std::deque<std::shared_ptr<PendingTransfer>> reads_;
+    std::deque<std::shared_ptr<PendingTransfer>> writes_;
+    std::shared_ptr<PendingTransfer> eventWait_;
+    std::optional<unsigned char> immediateChar_;  // TransmitCommChar's, not yet sent
 };
 
 }  // namespace kavex::posix

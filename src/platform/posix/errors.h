@@ -2,6 +2,8 @@
 // Win32 codes a Windows program would see for the same failure.
 #pragma once
 
+#include <cerrno>
+
 #include "platform/posix/win32_types.h"
 
 namespace kavex::posix {
@@ -13,5 +15,9 @@ BOOL FailWithErrno();
 
 // Sets the last error to `code` and returns FALSE.
 BOOL Fail(DWORD code);
+
+// True for the errno of a modem-line or break request on a device that has
+// no such line (a pseudo-terminal).
+inline bool IsNoSuchLine(int error) { return error == ENOTTY || error == EINVAL; }
 
 }  // namespace kavex::posix

@@ -1,11 +1,37 @@
-// CreateFileA and the handle functions shared by every kind of object.
+// CreateFileA and the handle functions shared by every kind of object, and
+// the overlapped transfers (serial devices only).
 #include "platform/posix/comm_device.h"
 #include "platform/posix/devices.h"
 #include "platform/posix/disk_file.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/io_service.h"
 #include "platform/posix/win32_file.h"
 
+using kavex::posix::CommDevice;
 using kavex::posix::Fail;
+using kavex::posix::PendingTransfer;
+
+namespace {
+
+std::shared_ptr<CommDevice> AsComm(const std::shared_ptr<kavex::posix::KernelObject>& object) {
+    return std::dynamic_pointer_cast<CommDevice>(object);
+}
+
+// An overlapped or completion-routine transfer. Only serial devices have them
+// here; other objects refuse them as unsupported.
+BOOL StartOverlapped(HANDLE hFile, PendingTransfer::Kind kind, LPCVOID lpBuffer, DWORD count,
+                     LPDWORD transferred, LPOVERLAPPED lpOverlapped,
+                     LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+    auto object = kavex::posix::LookupObject(hFile);
+    if (!object) return FALSE;
+    auto device = AsComm(object);
+    if (!device) return Fail(ERROR_NOT_SUPPORTED);
+    if (lpOverlapped == nullptr || (lpBuffer == nullptr && count != 0)) return Fail(ERROR_INVALID_PARAMETER);
+    return device->StartTransfer(kind, const_cast<LPVOID>(lpBuffer), count, transferred, lpOverlapped,
+                                 routine);
+}
+
+}  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
@@ -21,7 +47,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
         }
-        object = kavex::posix::CommDevice::Open(port);
+        object = CommDevice::Open(port, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
     } else if (kavex::posix::IsDeviceNamespace(lpFileName)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -33,14 +59,24 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return kavex::posix::InsertObject(std::move(object));
 }
 
-BOOL CloseHandle(HANDLE hObject) { return kavex::posix::RemoveObject(hObject) ? TRUE : FALSE; }
+BOOL CloseHandle(HANDLE hObject) {
+    // Closing a device ends its pending transfers, and the I/O service lets
+    // go of it, so the device is closed (and can be opened again) on return.
+    if (auto device = AsComm(kavex::posix::LookupObject(hObject))) {
+        device->Close();
+        kavex::posix::ForgetDevice(device.get());
+    }
+    return kavex::posix::RemoveObject(hObject) ? TRUE : FALSE;
+}
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
+    if (lpOverlapped != nullptr) {
+        return StartOverlapped(hFile, PendingTransfer::Kind::kRead, lpBuffer, nNumberOfBytesToRead,
+                               lpNumberOfBytesRead, lpOverlapped, nullptr);
+    }
     auto object = kavex::posix::LookupObject(hFile);
     if (!object) return FALSE;
-    // Only synchronous transfers exist here.
-    if (lpOverlapped != nullptr) return Fail(ERROR_NOT_SUPPORTED);
     if (lpNumberOfBytesRead == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead != 0)) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
@@ -49,9 +85,12 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
+    if (lpOverlapped != nullptr) {
+        return StartOverlapped(hFile, PendingTransfer::Kind::kWrite, lpBuffer, nNumberOfBytesToWrite,
+                               lpNumberOfBytesWritten, lpOverlapped, nullptr);
+    }
     auto object = kavex::posix::LookupObject(hFile);
     if (!object) return FALSE;
-    if (lpOverlapped != nullptr) return Fail(ERROR_NOT_SUPPORTED);
     if (lpNumberOfBytesWritten == nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0)) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
@@ -61,4 +100,26 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
 BOOL FlushFileBuffers(HANDLE hFile) {
     auto object = kavex::posix::LookupObject(hFile);
     return object ? object->Flush() : FALSE;
+}
+
+BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVERLAPPED lpOverlapped,
+                LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine) {
+    if (lpCompletionRoutine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    return StartOverlapped(hFile, PendingTransfer::Kind::kRead, lpBuffer, nNumberOfBytesToRead, nullptr,
+                           lpOverlapped, lpCompletionRoutine);
+}
+
+BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPOVERLAPPED lpOverlapped,
+                 LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine) {
+    if (lpCompletionRoutine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    return StartOverlapped(hFile, PendingTransfer::Kind::kWrite, lpBuffer, nNumberOfBytesToWrite, nullptr,
+                           lpOverlapped, lpCompletionRoutine);
+}
+
+BOOL CancelIo(HANDLE hFile) {
+    auto object = kavex::posix::LookupObject(hFile);
+    if (!object) return FALSE;
+    // Other kinds of object have no transfers that could be pending.
+    if (auto device = AsComm(object)) device->CancelCallerTransfers();
+    return TRUE;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
+#include "platform/posix/win32_file.h"
 #include "platform/posix/win32_system.h"
 
 namespace {
@@ -53,8 +54,9 @@ constexpr MessageText kMessages[] = {
     {ERROR_CALL_NOT_IMPLEMENTED, "This function is not supported on this system.\r\n"},
     {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired.\r\n"},
     {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
-    {ERROR_MOD_NOT_FOUND, "The specified module could not be found.\r\n"},
     {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {ERROR_MOD_NOT_FOUND, "The specified module could not be found.\r\n"},
+    {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found.\r\n"},
     {ERROR_NEGATIVE_SEEK,
      "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
     {ERROR_DIR_NOT_EMPTY, "The directory is not empty.\r\n"},
@@ -66,6 +68,7 @@ constexpr MessageText kMessages[] = {
     {ERROR_OPERATION_ABORTED,
      "The I/O operation has been aborted because of either a thread exit or an application "
      "request.\r\n"},
+    {ERROR_IO_INCOMPLETE, "Overlapped I/O event is not in a signaled state.\r\n"},
     {ERROR_IO_PENDING, "Overlapped I/O operation is in progress.\r\n"},
     {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error.\r\n"},

@@ -15,6 +15,22 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
                LPOVERLAPPED lpOverlapped);
 BOOL FlushFileBuffers(HANDLE hFile);
 
+// Overlapped transfers (handles opened with FILE_FLAG_OVERLAPPED). The Ex
+// forms end by queueing the completion routine to the issuing thread, which
+// runs it in an alertable wait (SleepEx, WaitForSingleObjectEx).
+using LPOVERLAPPED_COMPLETION_ROUTINE = void(CALLBACK*)(DWORD dwErrorCode, DWORD dwNumberOfBytesTransfered,
+                                                        LPOVERLAPPED lpOverlapped);
+BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVERLAPPED lpOverlapped,
+                LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine);
+BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPOVERLAPPED lpOverlapped,
+                 LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine);
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                         BOOL bWait);
+// Ends the calling thread's pending transfers on the handle with
+// ERROR_OPERATION_ABORTED. Callers find it through GetProcAddress, as on
+// systems that may lack it.
+BOOL CancelIo(HANDLE hFile);
+
 // File pointer, length and size.
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u

@@ -30,6 +30,8 @@ using HANDLE = void*;
 using HLOCAL = void*;
 using HMODULE = void*;
 using HWND = void*;
+// A function found by GetProcAddress; callers cast it to its real type.
+using FARPROC = std::intptr_t (*)();
 
 #ifndef TRUE
 #define TRUE 1
@@ -75,8 +77,10 @@ using HWND = void*;
 #define ERROR_DIR_NOT_EMPTY 145u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_MR_MID_NOT_FOUND 317u
 #define ERROR_OPERATION_ABORTED 995u
+#define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_NOACCESS 998u
 #define ERROR_IO_DEVICE 1117u
@@ -116,6 +120,9 @@ struct OVERLAPPED {
     HANDLE hEvent;
 };
 using LPOVERLAPPED = OVERLAPPED*;
+
+// OVERLAPPED::Internal while the transfer it describes is still running.
+#define STATUS_PENDING 0x00000103u
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
