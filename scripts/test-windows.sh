@@ -155,12 +155,23 @@ holders() {
     while read -r pid; do [[ " ${socat_pids[*]} " == *" $pid "* ]] || echo "$pid"; done
 }
 
+# Empties both directions of every reader line: what earlier tests sent and
+# nobody read must not reach the next program.
+drain() {
+  local line
+  for line in "$lines"/com*; do
+    dd if="$line" of=/dev/null bs=4096 iflag=nonblock,noctty status=none 2>/dev/null || true
+  done
+}
+
 # Starts a Windows program of this build in the background, its output in a
 # file and its input from a FIFO held open on descriptor $input.
 start() {
   local name=$1
   shift
   output=$logs/$name.log
+  : >"$output"
+  drain
   rm -f "$work/$name.in"
   mkfifo "$work/$name.in"
   # A session of its own, so that finish can end the Windows program too.

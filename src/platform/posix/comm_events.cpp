@@ -113,7 +113,10 @@ void CommEventMonitor::WaitNeeds(short* pollEvents, std::int64_t* tickMs) const 
             look = true;
         }
     }
-    if ((mask & EV_TXEMPTY) && outputBusy_.load()) look = true;
+    // A write may begin after the wait has started (and end at once, without
+    // the service thread hearing of it), so a wait for the output to drain
+    // keeps looking while it lasts.
+    if (mask & EV_TXEMPTY) look = true;
     if ((mask & kModemEvents) && hasModemLines_) look = true;
     if ((mask & kLineEvents) && hasLineCounters_) look = true;
     if (look) *tickMs = kLookIntervalMs;
