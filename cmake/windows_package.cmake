@@ -64,7 +64,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/host/host.c ${PROJECT_SOURCE_DIR}/e
         DESTINATION examples/c ${component})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/csharp ${PROJECT_SOURCE_DIR}/examples/pascal
                   ${PROJECT_SOURCE_DIR}/examples/python
-        DESTINATION examples ${component})
+        DESTINATION examples ${component} PATTERN __pycache__ EXCLUDE)
 
 # ---- the package --------------------------------------------------------------
 set(CPACK_GENERATOR ZIP)
