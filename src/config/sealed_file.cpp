@@ -1,6 +1,7 @@
 #include "config/sealed_file.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -29,12 +30,12 @@ std::uint32_t ChecksumOf(const std::uint8_t* record, std::size_t size) {
     return crc;
 }
 
-// The description of a file error as the load and save steps report it: at
-// most 259 characters.
-std::string Describe(const CFileException& error) {
-    char text[MAX_PATH] = {};
-    error.GetErrorMessage(text, sizeof text);
-    return text;
+// The description of a file error as the owner reports it: formatted into
+// a buffer of `limit` bytes.
+std::string Describe(const CFileException& error, std::size_t limit) {
+    std::vector<char> text(limit < 2 ? 2 : limit, '\0');
+    error.GetErrorMessage(text.data(), static_cast<UINT>(text.size()));
+    return text.data();
 }
 
 void Step(SaveStep step, const char* path) {
@@ -50,11 +51,11 @@ bool StepFails(SaveStep step) {
 // The temporary file of one save: removed again unless it was moved into place.
 class TempFile {
 public:
-    explicit TempFile(const char* targetPath) {
+    TempFile(const char* targetPath, const char* prefix) {
         std::string directory = ".";
         DirectoryOfPath(targetPath, &directory);
         Step(SaveStep::kCreateTemp, targetPath);
-        if (GetTempFileNameA(directory.c_str(), "~kv", 0, path_) == 0) {
+        if (GetTempFileNameA(directory.c_str(), prefix, 0, path_) == 0) {
             CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), directory.c_str());
         }
     }
@@ -72,14 +73,34 @@ private:
 };
 
 // Opens the target as the save would have written it in place: for reading
-// and writing without sharing. It refuses a read-only file and a file that
-// another handle holds, in this process or another. A missing target is
-// fine: the move creates it.
-void CheckTarget(const char* path) {
+// and writing with the owner's share mode. It refuses a read-only file and a
+// file that another handle holds against it, in this process or another. A
+// missing target is fine: the move creates it.
+void CheckTarget(const char* path, UINT shareFlags) {
     Step(SaveStep::kOpenTarget, path);
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
-    CFile target(path, CFile::modeReadWrite | CFile::shareExclusive);
+    CFile target(path, CFile::modeReadWrite | shareFlags);
     target.Close();
+}
+
+// Removes what interrupted saves of this prefix left beside the target.
+// A file that cannot be removed (still open somewhere) stays.
+void RemoveLeftovers(const char* targetPath, const char* prefix) {
+    std::string directory = ".";
+    DirectoryOfPath(targetPath, &directory);
+    char pattern[16] = {};
+    std::snprintf(pattern, sizeof pattern, "%.3s*.tmp", prefix);
+    std::string search;
+    if (!ComposePath(directory, pattern, MAX_PATH, &search)) return;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA(search.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        std::string leftover;
+        if (ComposePath(directory, data.cFileName, MAX_PATH, &leftover)) DeleteFileA(leftover.c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
 }
 
 void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
@@ -117,18 +138,20 @@ bool TrailerMatches(const std::uint8_t* record, std::size_t size) {
     return stored == ChecksumOf(record, size);
 }
 
-SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size, UINT shareFlags) {
+SealedReadResult ReadSealedPrefix(const char* path, std::uint8_t* plain, std::size_t capacity,
+                                  std::size_t* length, const SealedFileModes& modes) {
     SealedReadResult result;
-    if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
+    if (length != nullptr) *length = 0;
+    if (path == nullptr || plain == nullptr || length == nullptr || capacity == 0 || capacity > 0x7FFFFFFF) {
         result.error = "invalid sealed record request";
         return result;
     }
-    std::vector<std::uint8_t> sealed(size, 0);
+    std::vector<std::uint8_t> sealed(capacity, 0);
     UINT read = 0;
     CFile file;
     try {
         CFileException openError;
-        if (!file.Open(path, CFile::modeRead | shareFlags, &openError)) {
+        if (!file.Open(path, CFile::modeRead | modes.shareFlags, &openError)) {
             if (openError.m_cause == CFileException::fileNotFound) {
                 result.status = SealedReadStatus::kMissing;
                 return result;
@@ -136,24 +159,39 @@ SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size
             ThrowFileException(openError.m_cause, openError.m_lOsError, path);
         }
         result.fileLength = file.GetLength();
-        read = file.Read(sealed.data(), static_cast<UINT>(size));
+        read = file.Read(sealed.data(), static_cast<UINT>(capacity));
         file.Close();
     } catch (CFileException* error) {
-        result.error = Describe(*error);
+        result.error = Describe(*error, modes.descriptionLimit);
         error->Delete();
         file.Abort();
         result.status = SealedReadStatus::kFileError;
         return result;
     }
-    if (read < size) {
-        result.status = SealedReadStatus::kShort;
+    if (read > 0) {
+        const CRc4 rc4;
+        rc4.CryptCopy(kSealingKey, kSealingKeyLength, sealed.data(), static_cast<int>(read), plain,
+                      static_cast<int>(capacity));
+    }
+    *length = read;
+    result.status = SealedReadStatus::kOk;
+    return result;
+}
+
+SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size, UINT shareFlags) {
+    if (record == nullptr || size <= kTrailerSize) {
+        SealedReadResult result;
+        result.error = "invalid sealed record request";
         return result;
     }
+    SealedFileModes modes;
+    modes.shareFlags = shareFlags;
     std::vector<std::uint8_t> plain(size, 0);
-    const CRc4 rc4;
-    if (!rc4.CryptCopy(kSealingKey, kSealingKeyLength, sealed.data(), static_cast<int>(size), plain.data(),
-                       static_cast<int>(size))) {
-        result.status = SealedReadStatus::kCorrupt;
+    std::size_t length = 0;
+    SealedReadResult result = ReadSealedPrefix(path, plain.data(), size, &length, modes);
+    if (result.status != SealedReadStatus::kOk) return result;
+    if (length < size) {
+        result.status = SealedReadStatus::kShort;
         return result;
     }
     if (!TrailerMatches(plain.data(), size)) {
@@ -161,24 +199,29 @@ SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size
         return result;
     }
     std::memcpy(record, plain.data(), size);
-    result.status = SealedReadStatus::kOk;
     return result;
 }
 
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error) {
+    return WriteSealedFile(path, record, size, error, SealedFileModes());
+}
+
+bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error,
+                     const SealedFileModes& modes) {
     if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
         if (error != nullptr) *error = "invalid sealed record request";
         return false;
     }
     auto* plain = static_cast<std::uint8_t*>(record);
     try {
-        CheckTarget(path);
+        CheckTarget(path, modes.shareFlags);
+        if (modes.removeLeftovers) RemoveLeftovers(path, modes.tempPrefix);
         StoreTrailer(plain, size);
         std::vector<std::uint8_t> image(size, 0);
         const CRc4 rc4;
         rc4.CryptCopy(kSealingKey, kSealingKeyLength, plain, static_cast<int>(size), image.data(),
                       static_cast<int>(size));
-        TempFile temp(path);
+        TempFile temp(path, modes.tempPrefix);
         WriteTemp(temp, image);
         Step(SaveStep::kReplace, path);
         if (!MoveFileExA(temp.Path(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -191,7 +234,7 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
         temp.Release();
         return true;
     } catch (CFileException* fileError) {
-        if (error != nullptr) *error = Describe(*fileError);
+        if (error != nullptr) *error = Describe(*fileError, modes.descriptionLimit);
         fileError->Delete();
         return false;
     }
