@@ -57,6 +57,11 @@ BOOL KernelObject::Flush() {
     return FALSE;
 }
 
+DWORD KernelObject::Wait(DWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0xFFFFFFFFu;  // WAIT_FAILED
+}
+
 HANDLE InsertObject(std::shared_ptr<KernelObject> object) {
     std::lock_guard<std::mutex> lock(TableMutex());
     auto& table = Table();

@@ -19,6 +19,9 @@ public:
     virtual BOOL Read(void* buffer, DWORD count, DWORD* transferred);
     virtual BOOL Write(const void* buffer, DWORD count, DWORD* transferred);
     virtual BOOL Flush();
+    // WaitForSingleObject on the object; WAIT_FAILED for one that cannot be
+    // waited for.
+    virtual DWORD Wait(DWORD milliseconds);
 };
 
 // Stores the object and returns its new handle (INVALID_HANDLE_VALUE with
