@@ -11,20 +11,6 @@
 
 namespace {
 
-// Seconds since 1970 of a UTC date and time (days from the civil calendar,
-// independent of the C library's conversions).
-long long UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    year -= month <= 2;
-    const long long era = (year >= 0 ? year : year - 399) / 400;
-    const long long yearOfEra = year - era * 400;
-    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    const long long days = era * 146097 + dayOfEra - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
-}
-
-std::uint32_t Seconds(long long value) { return static_cast<std::uint32_t>(value); }
-
 TEST(ParseDateTimeTest, RefusesWhatItDoesNotAccept) {
     for (const char* text :
          {"2008-08-19 10:20", "2008-13-01", "2008-00-10", "1969-12-31", "2099-01-01", "1970-01-01 07:59:59",
@@ -52,6 +38,20 @@ TEST(ParseDateTimeTest, ReadsPartsByTheirLeadingDigits) {
 }
 
 #ifndef _WIN32
+// Seconds since 1970 of a UTC date and time (days from the civil calendar,
+// independent of the C library's conversions).
+long long UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    year -= month <= 2;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long yearOfEra = year - era * 400;
+    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const long long days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+std::uint32_t Seconds(long long value) { return static_cast<std::uint32_t>(value); }
+
 class TimeZone {
 public:
     explicit TimeZone(const char* zone) {

@@ -128,7 +128,7 @@ TEST_F(SharedViewTest, AProcessKilledHoldingTheLockDoesNotBlockTheOthers) {
 
 TEST_F(SharedViewTest, ProcessesSavingAtOnceLeaveOneWholeRecord) {
 #ifdef _WIN32
-    const int writers = 4, rounds = 25;  // Wine starts and saves slowly
+    const int writers = 8, rounds = 50;  // Wine saves more slowly
 #else
     const int writers = 8, rounds = 200;
 #endif

@@ -28,6 +28,16 @@ constexpr char kRoleVariable[] = "KAVEX_CHILD_ROLE";
 constexpr char kArgumentsVariable[] = "KAVEX_CHILD_ARGUMENTS";
 constexpr char kModuleVariable[] = "KAVEX_CHILD_MODULE_PATH";
 constexpr char kSeparator = '\x1F';
+// A role's result r (0 .. 63) is the exit code kRoleRan + r, so that a
+// child in which no role ran (the test program exits 0) is not taken for
+// one that succeeded.
+constexpr int kRoleRan = 64;
+constexpr int kNoRoleRan = 200;
+
+int ResultOf(int exitCode) {
+    if (exitCode >= kRoleRan && exitCode < kRoleRan + 64) return exitCode - kRoleRan;
+    return exitCode == 0 ? kNoRoleRan : exitCode;
+}
 
 std::map<std::string, ChildRole>& Roles() {
     static std::map<std::string, ChildRole> roles;
@@ -104,7 +114,7 @@ int ChildProcess::Wait(int limitMs) {
     if (WaitForSingleObject(process_, static_cast<DWORD>(limitMs)) != WAIT_OBJECT_0) return -1;
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
-    exitCode_ = static_cast<int>(code);
+    exitCode_ = ResultOf(static_cast<int>(code));
     return exitCode_;
 }
 
@@ -153,7 +163,7 @@ int ChildProcess::Wait(int limitMs) {
         int status = 0;
         const pid_t done = waitpid(pid_, &status, WNOHANG);
         if (done == pid_) {
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            exitCode_ = WIFEXITED(status) ? ResultOf(WEXITSTATUS(status)) : 128 + WTERMSIG(status);
             return exitCode_;
         }
         if (done < 0 || clock.ElapsedMs() > limitMs) return -1;
@@ -187,5 +197,6 @@ TEST(ChildProcess, Role) {
     auto& roles = kavex::test::Roles();
     const auto found = roles.find(role);
     if (found == roles.end()) std::exit(100);
-    std::exit(found->second(kavex::test::Split(joined != nullptr ? joined : "")));
+    const int result = found->second(kavex::test::Split(joined != nullptr ? joined : ""));
+    std::exit(kavex::test::kRoleRan + (result >= 0 && result < 64 ? result : 63));
 }

@@ -32,7 +32,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const;
-    // The exit code, or -1 when the child did not end within limitMs.
+    // The role's result (0 .. 63), 200 when no role ran, 128 + signal for
+    // a killed child, or -1 when the child did not end within limitMs.
     int Wait(int limitMs);
     // Ends the child at once, as a crash would (no clean-up of its own).
     void Kill();
