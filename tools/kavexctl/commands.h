@@ -17,5 +17,6 @@ int RunSimulate(int argc, char** argv);
 int RunDemo(int argc, char** argv);
 int RunPorts(int argc, char** argv);
 int RunConfig(int argc, char** argv);
+int RunSettings(int argc, char** argv);
 
 }  // namespace kavexctl

@@ -1,5 +1,5 @@
-// kavexctl: read card codes, simulate a reader, list ports and edit the port
-// configuration file.
+// kavexctl: read card codes, simulate a reader, list ports, edit the port
+// configuration file and the registration settings.
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +19,7 @@ constexpr Command kCommands[] = {
     {"simulate", kavexctl::RunSimulate, "play a card reader on a pseudo-terminal"},
     {"ports", kavexctl::RunPorts, "list the COM ports of this machine"},
     {"config", kavexctl::RunConfig, "show or change the port configuration file"},
+    {"settings", kavexctl::RunSettings, "locate, show, change or create the registration settings"},
 };
 
 void PrintUsage(FILE* out) {
