@@ -12,6 +12,7 @@
 #include "settings/version_config.h"
 
 #ifndef _WIN32
+#include "platform/posix/drive_paths.h"
 #include "platform/posix/module_path.h"
 #endif
 
@@ -64,6 +65,10 @@ SettingsEnvironment::~SettingsEnvironment() {
     }
 #endif
 }
+
+#ifndef _WIN32
+std::string SettingsEnvironment::DriveC() { return kavex::posix::NativePath("C:"); }
+#endif
 
 std::string SettingsEnvironment::LocatedFile() const {
     return (fs::path(executableDirectory_) / kavex::settings::kSettingsFileName).string();

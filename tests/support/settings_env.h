@@ -23,6 +23,11 @@ public:
     SettingsEnvironment(const SettingsEnvironment&) = delete;
     SettingsEnvironment& operator=(const SettingsEnvironment&) = delete;
 
+#ifndef _WIN32
+    // The directory that stands for drive C: under the current KAVEX_PREFIX.
+    static std::string DriveC();
+#endif
+
     // A scratch directory of the test's own.
     const std::string& Scratch() const { return prefix_.Path(); }
     // The directory of the host executable and the settings file in it.

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "settings/settings_report.h"
 #include "settings/version_config.h"
 #include "settings/version_fields.h"
 #include "support/settings_env.h"
@@ -231,6 +232,34 @@ TEST_F(KavexctlSettingsTest, InitWritesTheDefaultsBeforeTheirFillIns) {
 
     run = Kavexctl("settings init --file '" + env.ScratchFile("no/such/dir/q.cfg") + "'");
     EXPECT_EQ(run.exitCode, 1) << run.out;
+}
+
+TEST_F(KavexctlSettingsTest, ReportWritesTheLibrarysReportOrPrintsItInUtf8) {
+    ASSERT_EQ(Kavexctl("settings init" + OnFile()).exitCode, 0);
+    ASSERT_EQ(Kavexctl("settings set" + OnFile() + " CafeSystems=3 Remark=网吧").exitCode, 0);
+    const std::string out = env.ScratchFile("report.txt");
+    WriteBytes(out, std::string(5000, '#'));
+    ToolRun run = Kavexctl("settings report" + OnFile() + " --out '" + out + "'");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const std::string report = ReadBytes(out);
+    std::string expected;
+    for (const std::string& line : kavex::settings::SettingsReportLines(InFile())) expected += line;
+    ASSERT_GT(report.size(), expected.size());
+    EXPECT_EQ(report.substr(0, expected.size()), expected);
+    EXPECT_EQ(report.find("\r\n", expected.size()), report.size() - 2);  // then the time line alone
+
+    run = Kavexctl("settings report" + OnFile());
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.out.rfind("功能项" + std::string(30, ' ') + "所设置值\n", 0), 0u) << run.out;
+    EXPECT_TRUE(Has(run, "\n备注" + std::string(32, ' ') + "网吧\n")) << run.out;
+    EXPECT_TRUE(Has(run, "\n可使用的网吧管理系统" + std::string(13, ' ') + "万象2004  万象妙管家  \n"))
+        << run.out;
+    EXPECT_TRUE(Has(run, "\n设置时间：")) << run.out;
+    EXPECT_FALSE(Has(run, "\r"));
+
+    EXPECT_EQ(Kavexctl("settings report --file '" + env.ScratchFile("missing.cfg") + "'").exitCode, 1);
+    EXPECT_EQ(Kavexctl("settings report" + OnFile() + " --out '" + env.Scratch() + "'").exitCode, 1);
+    EXPECT_EQ(Kavexctl("settings report" + OnFile() + " --out").exitCode, 2);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "kavexctl/commands.h"
 #include "kavexctl/config_text.h"
 #include "kavexctl/settings_fields.h"
+#include "settings/settings_report.h"
 #include "settings/version_config.h"
 #include "settings/version_fields.h"
 
@@ -33,6 +35,7 @@ void PrintUsage(FILE* out) {
                  "       kavexctl settings show   [--file F] [--json]\n"
                  "       kavexctl settings set    [--file F] Field=value [Field=value ...]\n"
                  "       kavexctl settings init   [--file F]\n"
+                 "       kavexctl settings report [--file F] [--out R]\n"
                  "\n"
                  "The registration settings file (qelversion.cfg), through the library as a client\n"
                  "program uses it. Without --file it is the file the library locates: in the\n"
@@ -44,6 +47,8 @@ void PrintUsage(FILE* out) {
                  "         values the library fills in); an older 482-byte file is rewritten\n"
                  "  set    change the named fields and save the whole record\n"
                  "  init   write a file holding the defaults, replacing any file there\n"
+                 "  report the settings report: written to R in GBK as the library writes it,\n"
+                 "         or printed in UTF-8\n"
                  "\n"
                  "Fields carry the record's names (VersionNumber, Remark, IpAddress, Byte449, ...).\n"
                  "Texts are UTF-8 (stored in GBK), IpAddress=a.b.c.d, blocks in hex of their whole\n"
@@ -55,6 +60,7 @@ void PrintUsage(FILE* out) {
 
 struct Options {
     std::string file;  // empty: the located file
+    std::string out;   // report: the file to write
     bool json = false;
     std::vector<std::pair<std::string, std::string>> assignments;
 };
@@ -128,6 +134,25 @@ int ParseInitArguments(int argc, char** argv, Options* options) {
             return UsageError("init", std::string("unexpected argument '") + argv[k] + "'");
         }
         if (missingValue) return UsageError("init", "--file needs a path");
+    }
+    return kExitOk;
+}
+
+int ParseReportArguments(int argc, char** argv, Options* options) {
+    for (int k = 1; k < argc; ++k) {
+        bool missingValue = false;
+        const std::string argument = argv[k];
+        if (TakeFile(argc, argv, &k, options, &missingValue)) {
+            if (missingValue) return UsageError("report", "--file needs a path");
+        } else if (argument == "--out" && k + 1 < argc) {
+            options->out = argv[++k];
+        } else if (argument.rfind("--out=", 0) == 0 && argument.size() > 6) {
+            options->out = argument.substr(6);
+        } else if (argument == "--out" || argument == "--out=") {
+            return UsageError("report", "--out needs a path");
+        } else {
+            return UsageError("report", "unexpected argument '" + argument + "'");
+        }
     }
     return kExitOk;
 }
@@ -352,6 +377,35 @@ int RunInit(const Options& options) {
     return kExitOk;
 }
 
+int RunReport(const Options& options) {
+    std::string path;
+    if (!TargetFile(options, &path)) return kExitFailure;
+    bool converted = false;
+    if (const int loaded = LoadFile(path, &converted); loaded != kExitOk) return loaded;
+    CVersionConfig config(LibraryPath(options), FALSE);
+    if (!HaveView()) return kExitFailure;
+    if (!options.out.empty()) {
+        if (WriteSettingsReport(options.out.c_str())) return kExitOk;
+        std::fprintf(stderr, "kavexctl settings report: cannot write %s\n", options.out.c_str());
+        return kExitFailure;
+    }
+    VersionConfigRecord record{};
+    config.GetRecord(&record);
+    std::string report;
+    for (const std::string& line : kavex::settings::SettingsReportLines(record)) report += line;
+    const std::time_t now = std::time(nullptr);
+    report += kavex::settings::SettingsReportTimeLine(std::localtime(&now));
+    // The same lines in UTF-8, ended as lines are on this terminal.
+    std::string text = GbkToUtf8(report);
+    std::string lines;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n') continue;
+        lines += text[k];
+    }
+    std::fputs(lines.c_str(), stdout);
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunSettings(int argc, char** argv) {
@@ -383,6 +437,10 @@ int RunSettings(int argc, char** argv) {
     if (command == "init") {
         const int parsed = ParseInitArguments(argc, argv, &options);
         return parsed != kExitOk ? parsed : RunInit(options);
+    }
+    if (command == "report") {
+        const int parsed = ParseReportArguments(argc, argv, &options);
+        return parsed != kExitOk ? parsed : RunReport(options);
     }
     std::fprintf(stderr, "kavexctl settings: unknown command '%s'\n\n", command.c_str());
     PrintUsage(stderr);
