@@ -26,6 +26,18 @@ long LeadingNumber(const std::string& part) {
     return negative ? -value : value;
 }
 
+// Local time to seconds since 1970 UTC, in 64 bits on every build: the
+// 32-bit Windows run-time's time_t ends in January 2038, and the texts go
+// to 2098. -1 when the conversion fails.
+long long LocalSeconds(std::tm* local) {
+#ifdef _WIN32
+    return static_cast<long long>(_mktime64(local));
+#else
+    static_assert(sizeof(std::time_t) >= 8, "time_t must reach 2098");
+    return static_cast<long long>(std::mktime(local));
+#endif
+}
+
 }  // namespace
 
 std::uint32_t ParseDateTime(const char* text) {
@@ -77,9 +89,9 @@ std::uint32_t ParseDateTime(const char* text) {
     local.tm_min = static_cast<int>(mi);
     local.tm_sec = static_cast<int>(s);
     local.tm_isdst = -1;
-    const std::time_t seconds = std::mktime(&local);
+    const long long seconds = LocalSeconds(&local);
     // A time the system cannot convert, or one before 1970 UTC (east of
     // UTC+8 in early 1970), is not accepted.
-    if (seconds == static_cast<std::time_t>(-1) || seconds < 0) return 0;
+    if (seconds < 0) return 0;
     return static_cast<std::uint32_t>(static_cast<unsigned long long>(seconds) & 0xFFFFFFFFull);
 }

@@ -35,6 +35,9 @@ TEST(ParseDateTimeTest, ReadsPartsByTheirLeadingDigits) {
     EXPECT_EQ(ParseDateTime("2008-02-30"), ParseDateTime("2008-03-01"));  // rolls into the next month
     EXPECT_EQ(ParseDateTime("1970-01-01"), ParseDateTime("1970-01-01 08:00:00"));
     EXPECT_EQ(ParseDateTime("2098-12-31 23:59:59") - ParseDateTime("2098-12-31"), 86399u);
+    // Past 2038, where 32-bit seconds of a signed time run out.
+    EXPECT_EQ(ParseDateTime("2038-01-20") - ParseDateTime("2038-01-19"), 86400u);
+    EXPECT_GT(ParseDateTime("2098-12-31"), 0x80000000u);
 }
 
 #ifndef _WIN32

@@ -128,16 +128,25 @@ TEST_F(DebugLogTest, ALongMessageIsCutForBothOutputs) {
 }
 
 TEST_F(DebugLogTest, ALogThatCannotBeWrittenIsLeftOut) {
-    kavex::test::WriteBytes(LogFile(), "kept");
-    ASSERT_TRUE(SetFileAttributesA(LogFile().c_str(), FILE_ATTRIBUTE_READONLY));
-    WriteDebugLog("to a read-only log");
-    SetFileAttributesA(LogFile().c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(ReadBytes(LogFile()), "kept");
-    kavex::test::RemoveFile(LogFile());
     std::filesystem::create_directory(LogFile());  // a directory of that name
     WriteDebugLog("to a directory");
     std::filesystem::remove(LogFile());
-    ExpectDebugOutput({"to a read-only log", "to a directory"});
+    ExpectDebugOutput({"to a directory"});
+
+    kavex::test::WriteBytes(LogFile(), "kept");
+    ASSERT_TRUE(SetFileAttributesA(LogFile().c_str(), FILE_ATTRIBUTE_READONLY));
+    // Wine keeps the attribute in the permission bits, which do not stop
+    // the superuser; Windows (and the POSIX layer) refuse the write.
+    const HANDLE probe = CreateFileA(LogFile().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        GTEST_SKIP() << "this system lets a read-only file be opened for writing (Wine run by the superuser)";
+    }
+    WriteDebugLog("to a read-only log");
+    SetFileAttributesA(LogFile().c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadBytes(LogFile()), "kept");
+    ExpectDebugOutput({"to a directory", "to a read-only log"});
 }
 
 TEST_F(DebugLogTest, ThreadsLoggingAtOnceWriteWholeMessages) {
