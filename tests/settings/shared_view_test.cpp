@@ -95,12 +95,12 @@ TEST_F(SharedViewTest, AProcessSettingUpRebuildsTheRecordEveryProcessSees) {
     changed.Number510 = 2;
     changed.IpPort = 0;
     kavex::test::WriteBytes(path, kavex::test::SealedImage(changed));
-    EXPECT_EQ(Shared().Number510, 1);
+    EXPECT_EQ(+Shared().Number510, 1);
     // ...until a process that has not set up its view does so: then A sees
     // B's rebuilt record, fill-ins included.
     ASSERT_EQ(RunChild("SetUpAndExpect", {path, "2"}), 0);
-    EXPECT_EQ(Shared().Number510, 2);
-    EXPECT_EQ(Shared().IpPort, 8998);
+    EXPECT_EQ(+Shared().Number510, 2);
+    EXPECT_EQ(+Shared().IpPort, 8998);
 }
 
 TEST_F(SharedViewTest, AProcessKilledHoldingTheLockDoesNotBlockTheOthers) {
@@ -148,8 +148,8 @@ TEST_F(SharedViewTest, ProcessesSavingAtOnceLeaveOneWholeRecord) {
     EXPECT_LE(writer, writers);
     EXPECT_EQ(round, rounds - 1);  // the last save of whoever saved last
     EXPECT_EQ(std::string(file.Text805), "writer " + std::to_string(writer));
-    EXPECT_EQ(file.Block761[0], writer);
-    EXPECT_EQ(file.Block761[31], writer);
+    EXPECT_EQ(+file.Block761[0], writer);
+    EXPECT_EQ(+file.Block761[31], writer);
     // No save left a temporary file behind.
     for (const auto& entry : std::filesystem::directory_iterator(env.Scratch())) {
         EXPECT_NE(entry.path().filename().string().rfind("~vc", 0), 0u) << entry.path();

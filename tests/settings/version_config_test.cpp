@@ -62,20 +62,20 @@ TEST_F(VersionConfigTest, AFirstSetUpCreatesTheFileWithTheDefaultsAndFillsInTheV
     EXPECT_EQ(ReadBytes(env.LocatedFile()).size(), 2540u);
     // The file holds the defaults: the fill-ins are not saved.
     VersionConfigRecord file = InFile(env.LocatedFile());
-    EXPECT_EQ(file.VersionByte, 0);
-    EXPECT_EQ(file.IpPort, 0);
-    EXPECT_EQ(file.IpAddress, 0u);
+    EXPECT_EQ(+file.VersionByte, 0);
+    EXPECT_EQ(+file.IpPort, 0);
+    EXPECT_EQ(+file.IpAddress, 0u);
     VersionConfigRecord expected = Defaults();
     expected.Checksum = file.Checksum;
     EXPECT_TRUE(Same(file, expected));
     // The shared record shows them.
     const VersionConfigRecord shared = Shared();
-    EXPECT_EQ(shared.VersionNumber, 29);
-    EXPECT_EQ(shared.VersionByte, 29);
-    EXPECT_EQ(shared.IpPort, 8998);
+    EXPECT_EQ(+shared.VersionNumber, 29);
+    EXPECT_EQ(+shared.VersionByte, 29);
+    EXPECT_EQ(+shared.IpPort, 8998);
     const auto* ip = reinterpret_cast<const unsigned char*>(&shared.IpAddress);
     EXPECT_EQ(std::vector<int>(ip, ip + 4), (std::vector<int>{192, 168, 0, 250}));
-    EXPECT_EQ(shared.Checksum, file.Checksum);  // the save updated the shared record's trailer
+    EXPECT_EQ(+shared.Checksum, +file.Checksum);  // the save updated the shared record's trailer
     EXPECT_STREQ(PeekConfigPath(), env.LocatedFile().c_str());
     char path[1024] = {};
     EXPECT_TRUE(config.GetConfigPath(path));
@@ -125,7 +125,7 @@ TEST_F(VersionConfigTest, SaveThenLoadGivesBackEveryByte) {
     EXPECT_STREQ(PeekConfigPath(), env.ScratchFile("other.cfg").c_str());
     VersionConfigRecord other = Defaults();
     ASSERT_TRUE(config.SetRecord(&other));
-    EXPECT_EQ(InFile(env.ScratchFile("other.cfg")).Number510, 0);
+    EXPECT_EQ(+InFile(env.ScratchFile("other.cfg")).Number510, 0);
     EXPECT_TRUE(Same(InFile(path), saved));
     ASSERT_TRUE(config.Load(path.c_str()));
     EXPECT_TRUE(Same(Shared(), saved));
@@ -184,7 +184,7 @@ TEST_F(VersionConfigTest, OnlyTheTwoFormsVerifyAndAFailedLoadChangesNothing) {
     // A longer file is judged by its first 2540 bytes.
     WriteBytes(path, image + "trailing bytes");
     EXPECT_TRUE(config.Load(path.c_str()));
-    EXPECT_EQ(Shared().Number510, 510);
+    EXPECT_EQ(+Shared().Number510, 510);
     EXPECT_FALSE(config.Load(env.ScratchFile("missing.cfg").c_str()));
     EXPECT_STREQ(PeekConfigPath(), env.ScratchFile("missing.cfg").c_str());  // named before the open failed
 }
@@ -200,7 +200,7 @@ TEST_F(VersionConfigTest, TheRegistryNamesTheSettingsDirectory) {
     CVersionConfig config(nullptr, FALSE);
     // The registry's directory only, although the executable's holds a file.
     EXPECT_FALSE(config.ConfigFileExists());
-    EXPECT_NE(Shared().Number510, 1);
+    EXPECT_NE(+Shared().Number510, 1);
     char path[1024] = {};
     EXPECT_FALSE(config.GetConfigPath(path));
     EXPECT_EQ(std::string(path), registeredFile);
@@ -209,7 +209,7 @@ TEST_F(VersionConfigTest, TheRegistryNamesTheSettingsDirectory) {
     there.Number510 = 2;
     WriteBytes(registeredFile, SealedImage(there));
     EXPECT_TRUE(config.Load(nullptr));
-    EXPECT_EQ(Shared().Number510, 2);
+    EXPECT_EQ(+Shared().Number510, 2);
 
     // A value of 1024 bytes or more is no directory: the executable's is used.
     env.SetExePath(std::string(1023, 'd'));
@@ -243,7 +243,7 @@ TEST_F(VersionConfigTest, AReadOnlyFileIsRewritten) {
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(config.Load(path.c_str()));
     EXPECT_TRUE(config.SetNumber743(743));
-    EXPECT_EQ(InFile(path).Number743, 743);
+    EXPECT_EQ(+InFile(path).Number743, 743);
     EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
@@ -262,7 +262,7 @@ TEST_F(VersionConfigTest, AFailedSaveLeavesThePreviousFileWhole) {
     const std::string oldImage = kavex::test::OldFormImage(old);
     WriteBytes(path, oldImage);
     EXPECT_TRUE(config.Load(path.c_str()));
-    EXPECT_EQ(Shared().VersionNumber, 12);
+    EXPECT_EQ(+Shared().VersionNumber, 12);
     EXPECT_EQ(ReadBytes(path), oldImage);
     kavex::config::SetSaveFaultHook(nullptr);
 
@@ -274,7 +274,7 @@ TEST_F(VersionConfigTest, AFailedSaveLeavesThePreviousFileWhole) {
     EXPECT_TRUE(config.Save(path.c_str()));
     EXPECT_FALSE(FileExists(leftover));
     EXPECT_TRUE(FileExists(unrelated));
-    EXPECT_EQ(InFile(path).VersionNumber, 12);
+    EXPECT_EQ(+InFile(path).VersionNumber, 12);
 }
 
 TEST_F(VersionConfigTest, PathsOfTheSlotsSizeOrMoreAreRefused) {
@@ -320,11 +320,11 @@ TEST_F(VersionConfigTest, SingleFieldSettersSaveTheWholeRecord) {
     EXPECT_TRUE(config.SetNumber743(-743));
     EXPECT_TRUE(config.SetNumber757(757));
     const VersionConfigRecord file = InFile(path);
-    EXPECT_EQ(file.Byte454, 0x54);
-    EXPECT_EQ(file.Number743, -743);
-    EXPECT_EQ(file.Number757, 757);
+    EXPECT_EQ(+file.Byte454, 0x54);
+    EXPECT_EQ(+file.Number743, -743);
+    EXPECT_EQ(+file.Number757, 757);
     // Fill-ins are part of the whole record and are saved with it.
-    EXPECT_EQ(file.IpPort, 8998);
+    EXPECT_EQ(+file.IpPort, 8998);
 }
 
 TEST_F(VersionConfigTest, NamedFileOperationsLoadThatFileFirst) {
@@ -333,11 +333,11 @@ TEST_F(VersionConfigTest, NamedFileOperationsLoadThatFileFirst) {
     CVersionConfig config(path.c_str(), TRUE);
     EXPECT_TRUE(config.SetVersionNumber(path.c_str(), 300));
     VersionConfigRecord file = InFile(path);
-    EXPECT_EQ(file.VersionNumber, 300);
-    EXPECT_EQ(file.VersionByte, 44);
+    EXPECT_EQ(+file.VersionNumber, 300);
+    EXPECT_EQ(+file.VersionByte, 44);
     EXPECT_FALSE(config.SetVersionNumber(missing.c_str(), 5));
     EXPECT_FALSE(FileExists(missing));
-    EXPECT_EQ(Shared().VersionNumber, 300);
+    EXPECT_EQ(+Shared().VersionNumber, 300);
 
     EXPECT_TRUE(config.SetQuorelinkEdition(path.c_str(), 1));
     EXPECT_TRUE(config.SetBroadband(path.c_str(), 7));
@@ -346,11 +346,11 @@ TEST_F(VersionConfigTest, NamedFileOperationsLoadThatFileFirst) {
     EXPECT_TRUE(config.SetByte500(path.c_str(), 0x50));
     EXPECT_TRUE(config.SetNumber737(path.c_str(), 737));
     file = InFile(path);
-    EXPECT_EQ(file.QuorelinkEdition, 1);
-    EXPECT_EQ(file.CafeSystem, 0x1234);
-    EXPECT_EQ(file.Byte451, 0x51);
-    EXPECT_EQ(file.Byte500, 0x50);
-    EXPECT_EQ(file.Number737, 737);
+    EXPECT_EQ(+file.QuorelinkEdition, 1);
+    EXPECT_EQ(+file.CafeSystem, 0x1234);
+    EXPECT_EQ(+file.Byte451, 0x51);
+    EXPECT_EQ(+file.Byte500, 0x50);
+    EXPECT_EQ(+file.Number737, 737);
     EXPECT_EQ(config.GetBroadband(path.c_str()), 7);
     EXPECT_EQ(config.GetBroadband(missing.c_str()), 0);
     EXPECT_EQ(config.GetInitFlag(path.c_str()), 1);
@@ -376,10 +376,10 @@ TEST_F(VersionConfigTest, ASecondConstructionNeitherZeroFillsNorReloads) {
     changed.Number510 = 99;
     WriteBytes(path, SealedImage(changed));
     CVersionConfig second(path.c_str(), TRUE);
-    EXPECT_EQ(Shared().Number510, 0);
-    EXPECT_EQ(Shared().IpPort, 8998);
+    EXPECT_EQ(+Shared().Number510, 0);
+    EXPECT_EQ(+Shared().IpPort, 8998);
     EXPECT_TRUE(second.Load(path.c_str()));
-    EXPECT_EQ(Shared().Number510, 99);
+    EXPECT_EQ(+Shared().Number510, 99);
 }
 
 TEST_F(VersionConfigTest, TheOptionAccessorsReadTheSharedRecord) {

@@ -100,15 +100,15 @@ TEST(VersionFieldsTest, DefaultsAreThoseOfAFreshView) {
     EXPECT_EQ(std::memcmp(&record, &expected, sizeof record), 0);
 
     kavex::settings::FillInUnsetValues(record);
-    EXPECT_EQ(record.VersionByte, 29);
-    EXPECT_EQ(record.IpPort, 8998);
+    EXPECT_EQ(+record.VersionByte, 29);
+    EXPECT_EQ(+record.IpPort, 8998);
     const auto* ip = reinterpret_cast<const unsigned char*>(&record.IpAddress);
     EXPECT_EQ(std::vector<int>(ip, ip + 4), (std::vector<int>{192, 168, 0, 250}));
     record.IpPort = 21;
     record.VersionByte = 7;
     kavex::settings::FillInUnsetValues(record);
-    EXPECT_EQ(record.IpPort, 21);
-    EXPECT_EQ(record.VersionByte, 7);
+    EXPECT_EQ(+record.IpPort, 21);
+    EXPECT_EQ(+record.VersionByte, 7);
 }
 
 TEST(VersionFieldsTest, IntegersAreLittleEndianAndKeepTheirLowBits) {

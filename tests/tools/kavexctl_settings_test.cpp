@@ -78,7 +78,7 @@ TEST_F(KavexctlSettingsTest, PathFollowsTheRegistryElseTheExecutable) {
     EXPECT_TRUE(Has(run, file_ + " (a new file)")) << run.out;
     EXPECT_EQ(Kavexctl("settings path").exitCode, 0);
     EXPECT_EQ(Kavexctl("settings set VersionNumber=31").exitCode, 0);
-    EXPECT_EQ(InFile().VersionNumber, 31);
+    EXPECT_EQ(+InFile().VersionNumber, 31);
     run = Kavexctl("settings show");
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Has(run, "\nVersionNumber          31\n") ||
@@ -117,7 +117,7 @@ TEST_F(KavexctlSettingsTest, ShowPrintsTheSharedRecordAndExplainsABadFile) {
     EXPECT_TRUE(Has(run, "\nIpPort                 8998\n"))
         << run.out;  // filled in, though the file holds 0
     EXPECT_TRUE(Has(run, "\nIpAddress              192.168.0.250\n")) << run.out;
-    EXPECT_EQ(InFile().IpPort, 0);  // show saves nothing
+    EXPECT_EQ(+InFile().IpPort, 0);  // show saves nothing
 
     run = Kavexctl("settings show --json" + OnFile());
     ASSERT_EQ(run.exitCode, 0) << run.out;
@@ -146,7 +146,7 @@ TEST_F(KavexctlSettingsTest, ShowRewritesTheOlderForm) {
     EXPECT_TRUE(Has(run, "older 482-byte form; it has been rewritten in the current form")) << run.out;
     EXPECT_TRUE(Has(run, "VersionNumber          12\n")) << run.out;
     EXPECT_EQ(ReadBytes(file_).size(), 2540u);
-    EXPECT_EQ(InFile().VersionNumber, 12);
+    EXPECT_EQ(+InFile().VersionNumber, 12);
 }
 
 TEST_F(KavexctlSettingsTest, SetStoresEveryKindOfFieldAndSavesTheWholeRecord) {
@@ -159,20 +159,20 @@ TEST_F(KavexctlSettingsTest, SetStoresEveryKindOfFieldAndSavesTheWholeRecord) {
     ASSERT_EQ(run.exitCode, 0) << run.out;
     const VersionConfigRecord file = InFile();
     EXPECT_STREQ(file.Remark, "\xCD\xF8\xB0\xC9");
-    EXPECT_EQ(file.Number510, -5);
-    EXPECT_EQ(file.CityCode, 65535);
+    EXPECT_EQ(+file.Number510, -5);
+    EXPECT_EQ(+file.CityCode, 65535);
     const auto* ip = reinterpret_cast<const unsigned char*>(&file.IpAddress);
     EXPECT_EQ(ip[0], 10);
     EXPECT_EQ(ip[3], 3);
     EXPECT_STREQ(file.IdTypes[0], "\xC9\xED\xB7\xDD\xD6\xA4");
     EXPECT_STREQ(file.IdTypes[1], "AB");
-    EXPECT_EQ(file.IdTypeCount, 2);
-    EXPECT_EQ(file.Time885, ParseDateTime("2008-08-19"));
-    EXPECT_EQ(file.Time889, 1219112430u);
-    EXPECT_EQ(file.Block723[9], 0x99);
-    EXPECT_EQ(file.Byte449, 7);
-    EXPECT_EQ(file.VersionByte, 0);
-    EXPECT_EQ(file.IpPort, 8998);  // the fill-ins of the shared record are saved with it
+    EXPECT_EQ(+file.IdTypeCount, 2);
+    EXPECT_EQ(+file.Time885, ParseDateTime("2008-08-19"));
+    EXPECT_EQ(+file.Time889, 1219112430u);
+    EXPECT_EQ(+file.Block723[9], 0x99);
+    EXPECT_EQ(+file.Byte449, 7);
+    EXPECT_EQ(+file.VersionByte, 0);
+    EXPECT_EQ(+file.IpPort, 8998);  // the fill-ins of the shared record are saved with it
     EXPECT_TRUE(Has(run, "Remark  \"网吧\"")) << run.out;
 }
 
@@ -227,8 +227,8 @@ TEST_F(KavexctlSettingsTest, InitWritesTheDefaultsBeforeTheirFillIns) {
     run = Kavexctl("settings init" + OnFile());
     ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Has(run, "replacing its settings")) << run.out;
-    EXPECT_EQ(InFile().Number510, 0);
-    EXPECT_EQ(InFile().IpPort, 0);
+    EXPECT_EQ(+InFile().Number510, 0);
+    EXPECT_EQ(+InFile().IpPort, 0);
 
     run = Kavexctl("settings init --file '" + env.ScratchFile("no/such/dir/q.cfg") + "'");
     EXPECT_EQ(run.exitCode, 1) << run.out;
