@@ -21,8 +21,14 @@ bool DirectoryOfPath(const char* path, std::string* directory) {
 
 bool ComposePath(const std::string& directory, const char* name, std::size_t limit, std::string* path) {
     if (name == nullptr || path == nullptr) return false;
+    // A directory written with one kind of separator keeps it ("C:\Qel"
+    // from the registry stays a Windows path on every system).
+    char separator = kPathSeparator;
+    const bool backslashes = directory.find('\\') != std::string::npos;
+    const bool slashes = directory.find('/') != std::string::npos;
+    if (backslashes != slashes) separator = backslashes ? '\\' : '/';
     std::string composed = directory;
-    if (composed.empty() || (composed.back() != '\\' && composed.back() != '/')) composed += kPathSeparator;
+    if (composed.empty() || (composed.back() != '\\' && composed.back() != '/')) composed += separator;
     composed += name;
     if (composed.size() + 1 > limit) return false;
     *path = std::move(composed);

@@ -2,8 +2,9 @@
 // the files that live beside the host program's executable.
 //
 // Paths are Win32 paths. On Windows they use backslashes; the POSIX layer
-// hands out paths with slashes, so both count as separators here, and a
-// composed path uses the system's own.
+// hands out paths with slashes, so both count as separators here. A composed
+// path uses the separator its directory is written with, else the system's
+// own.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 #include "config/sealed_file.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -30,12 +31,12 @@ std::uint32_t ChecksumOf(const std::uint8_t* record, std::size_t size) {
     return crc;
 }
 
-// The description of a file error as the load and save steps report it: at
-// most 259 characters.
-std::string Describe(const CFileException& error) {
-    char text[MAX_PATH] = {};
-    error.GetErrorMessage(text, sizeof text);
-    return text;
+// The description of a file error as the owner reports it: formatted into
+// a buffer of `limit` bytes.
+std::string Describe(const CFileException& error, std::size_t limit) {
+    std::vector<char> text(limit < 2 ? 2 : limit, '\0');
+    error.GetErrorMessage(text.data(), static_cast<UINT>(text.size()));
+    return text.data();
 }
 
 void Step(SaveStep step, const char* path) {
@@ -58,8 +59,6 @@ constexpr DWORD kShareRetryStepMs = 2;
 // (a running save renames its file within milliseconds of writing it).
 constexpr std::uint64_t kStaleTempTicks = 2ull * 10000000ull;  // 2 s in 100 ns ticks
 constexpr int kMaxStaleTempsPerSave = 256;
-constexpr char kTempPrefix[] = "~kv";
-constexpr char kTempPattern[] = "~kv*.tmp";
 
 // Opens `path`, trying again for a bounded time while another handle holds
 // it (a load or save, in this process or another).
@@ -78,9 +77,11 @@ std::uint64_t Ticks(const FILETIME& time) {
 // Removes the temporary files that interrupted saves left in `directory`:
 // those old enough and held open by no one (a running save holds its file
 // without sharing while it writes it).
-void RemoveStaleTemps(const std::string& directory) {
+void RemoveStaleTemps(const std::string& directory, const char* prefix) {
+    char name[16] = {};
+    std::snprintf(name, sizeof name, "%.3s*.tmp", prefix);
     std::string pattern;
-    if (!ComposePath(directory, kTempPattern, MAX_PATH, &pattern)) return;
+    if (!ComposePath(directory, name, MAX_PATH, &pattern)) return;
     WIN32_FIND_DATAA data;
     const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -104,9 +105,9 @@ void RemoveStaleTemps(const std::string& directory) {
 // The temporary file of one save: removed again unless it was moved into place.
 class TempFile {
 public:
-    explicit TempFile(const std::string& directory) {
+    TempFile(const std::string& directory, const char* prefix) {
         Step(SaveStep::kCreateTemp, directory.c_str());
-        if (GetTempFileNameA(directory.c_str(), kTempPrefix, 0, path_) == 0) {
+        if (GetTempFileNameA(directory.c_str(), prefix, 0, path_) == 0) {
             CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), directory.c_str());
         }
     }
@@ -143,17 +144,18 @@ std::string WithoutLongPathPrefix(const char* path) {
 }
 
 // Finds the file that a save to `path` replaces, and refuses what the save
-// cannot replace whole: a file that is read-only, held by another handle
-// (after a bounded wait), or not a regular file is a file error; a file with
+// cannot replace whole: a file that is read-only, held against the owner's
+// share mode by another handle (after a bounded wait), or not a regular file
+// is a file error; a file with
 // several hard links gives false with *refusal set, since replacing it would
 // separate its names (the others would keep the old contents).
-bool FindSaveTarget(const char* path, SaveTarget* target, std::string* refusal) {
+bool FindSaveTarget(const char* path, UINT shareFlags, SaveTarget* target, std::string* refusal) {
     Step(SaveStep::kOpenTarget, path);
     target->path = path;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;  // a new file
     CFile file;
     CFileException openError;
-    if (!OpenWithRetry(file, path, CFile::modeReadWrite | CFile::shareExclusive, &openError)) {
+    if (!OpenWithRetry(file, path, CFile::modeReadWrite | shareFlags, &openError)) {
         ThrowFileException(openError.m_cause, openError.m_lOsError, path);
     }
     target->exists = true;
@@ -168,6 +170,25 @@ bool FindSaveTarget(const char* path, SaveTarget* target, std::string* refusal) 
     if (length > 0 && length < MAX_PATH) target->path = WithoutLongPathPrefix(resolved);
     file.Close();
     return true;
+}
+
+// Removes every temporary file of this prefix in `directory`, for an owner
+// whose saves never run at the same time (see SealedFileModes). A file that
+// cannot be removed (still open somewhere) stays.
+void RemoveLeftovers(const std::string& directory, const char* prefix) {
+    char pattern[16] = {};
+    std::snprintf(pattern, sizeof pattern, "%.3s*.tmp", prefix);
+    std::string search;
+    if (!ComposePath(directory, pattern, MAX_PATH, &search)) return;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA(search.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        std::string leftover;
+        if (ComposePath(directory, data.cFileName, MAX_PATH, &leftover)) DeleteFileA(leftover.c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
 }
 
 void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
@@ -189,54 +210,6 @@ void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
     file.Close();
 }
 
-// Reads, unseals and verifies; see ReadSealedFile.
-SealedReadResult ReadSealed(const char* path, void* record, std::size_t size, UINT shareFlags) {
-    SealedReadResult result;
-    std::vector<std::uint8_t> sealed(size + 1, 0);
-    UINT read = 0;
-    CFile file;
-    try {
-        CFileException openError;
-        if (!OpenWithRetry(file, path, CFile::modeRead | shareFlags, &openError)) {
-            if (openError.m_cause == CFileException::fileNotFound ||
-                openError.m_cause == CFileException::badPath) {
-                result.status = SealedReadStatus::kMissing;
-                return result;
-            }
-            ThrowFileException(openError.m_cause, openError.m_lOsError, path);
-        }
-        // One byte more than the record tells a longer file without asking
-        // for its length; only then is it asked for.
-        read = file.Read(sealed.data(), static_cast<UINT>(size + 1));
-        result.fileLength = read <= size ? read : file.GetLength();
-        file.Close();
-    } catch (CFileException* error) {
-        result.error = Describe(*error);
-        error->Delete();
-        file.Abort();
-        result.status = SealedReadStatus::kFileError;
-        return result;
-    }
-    if (read < size) {
-        result.status = SealedReadStatus::kShort;
-        return result;
-    }
-    std::vector<std::uint8_t> plain(size, 0);
-    const CRc4 rc4;
-    if (!rc4.CryptCopy(kSealingKey, kSealingKeyLength, sealed.data(), static_cast<int>(size), plain.data(),
-                       static_cast<int>(size))) {
-        result.status = SealedReadStatus::kCorrupt;
-        return result;
-    }
-    if (!TrailerMatches(plain.data(), size)) {
-        result.status = SealedReadStatus::kCorrupt;
-        return result;
-    }
-    std::memcpy(record, plain.data(), size);
-    result.status = SealedReadStatus::kOk;
-    return result;
-}
-
 }  // namespace
 
 void StoreTrailer(std::uint8_t* record, std::size_t size) {
@@ -253,21 +226,92 @@ bool TrailerMatches(const std::uint8_t* record, std::size_t size) {
     return stored == ChecksumOf(record, size);
 }
 
-SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size, UINT shareFlags) {
+SealedReadResult ReadSealedPrefix(const char* path, std::uint8_t* plain, std::size_t capacity,
+                                  std::size_t* length, const SealedFileModes& modes) {
     SealedReadResult result;
-    if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
+    if (length != nullptr) *length = 0;
+    if (path == nullptr || plain == nullptr || length == nullptr || capacity == 0 || capacity > 0x7FFFFFFF) {
         result.error = "invalid sealed record request";
         return result;
     }
     try {
-        return ReadSealed(path, record, size, shareFlags);
+        // One byte more than asked for tells a longer file without asking for
+        // its length; only then is it asked for.
+        std::vector<std::uint8_t> sealed(capacity + 1, 0);
+        UINT read = 0;
+        CFile file;
+        try {
+            CFileException openError;
+            if (!OpenWithRetry(file, path, CFile::modeRead | modes.shareFlags, &openError)) {
+                if (openError.m_cause == CFileException::fileNotFound ||
+                    openError.m_cause == CFileException::badPath) {
+                    result.status = SealedReadStatus::kMissing;
+                    return result;
+                }
+                ThrowFileException(openError.m_cause, openError.m_lOsError, path);
+            }
+            read = file.Read(sealed.data(), static_cast<UINT>(capacity + 1));
+            result.fileLength = read <= capacity ? read : file.GetLength();
+            file.Close();
+        } catch (CFileException* error) {
+            result.error = Describe(*error, modes.descriptionLimit);
+            error->Delete();
+            file.Abort();
+            result.status = SealedReadStatus::kFileError;
+            return result;
+        }
+        if (read > capacity) read = static_cast<UINT>(capacity);
+        if (read > 0) {
+            const CRc4 rc4;
+            rc4.CryptCopy(kSealingKey, kSealingKeyLength, sealed.data(), static_cast<int>(read), plain,
+                          static_cast<int>(capacity));
+        }
+        *length = read;
+        result.status = SealedReadStatus::kOk;
     } catch (const std::bad_alloc&) {
+        result.status = SealedReadStatus::kFileError;
         result.error = "not enough memory to load " + std::string(path);
+    }
+    return result;
+}
+
+SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size, UINT shareFlags) {
+    if (record == nullptr || size <= kTrailerSize) {
+        SealedReadResult result;
+        result.error = "invalid sealed record request";
         return result;
     }
+    SealedFileModes modes;
+    modes.shareFlags = shareFlags;
+    std::vector<std::uint8_t> plain;
+    try {
+        plain.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        SealedReadResult result;
+        result.error = "not enough memory to load " + std::string(path != nullptr ? path : "");
+        return result;
+    }
+    std::size_t length = 0;
+    SealedReadResult result = ReadSealedPrefix(path, plain.data(), size, &length, modes);
+    if (result.status != SealedReadStatus::kOk) return result;
+    if (length < size) {
+        result.status = SealedReadStatus::kShort;
+        return result;
+    }
+    if (!TrailerMatches(plain.data(), size)) {
+        result.status = SealedReadStatus::kCorrupt;
+        return result;
+    }
+    std::memcpy(record, plain.data(), size);
+    return result;
 }
 
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error) {
+    return WriteSealedFile(path, record, size, error, SealedFileModes());
+}
+
+bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error,
+                     const SealedFileModes& modes) {
     if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
         if (error != nullptr) *error = "invalid sealed record request";
         return false;
@@ -276,20 +320,24 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
     try {
         SaveTarget target;
         std::string refusal;
-        if (!FindSaveTarget(path, &target, &refusal)) {
+        if (!FindSaveTarget(path, modes.shareFlags, &target, &refusal)) {
             if (error != nullptr) *error = refusal;
             return false;
         }
         std::string directory = ".";
         DirectoryOfPath(target.path.c_str(), &directory);
-        RemoveStaleTemps(directory);
+        if (modes.removeLeftovers) {
+            RemoveLeftovers(directory, modes.tempPrefix);
+        } else {
+            RemoveStaleTemps(directory, modes.tempPrefix);
+        }
 
         StoreTrailer(plain, size);
         std::vector<std::uint8_t> image(size, 0);
         const CRc4 rc4;
         rc4.CryptCopy(kSealingKey, kSealingKeyLength, plain, static_cast<int>(size), image.data(),
                       static_cast<int>(size));
-        TempFile temp(directory);
+        TempFile temp(directory, modes.tempPrefix);
         WriteTemp(temp, image);
         Step(SaveStep::kReplace, target.path.c_str());
         // An existing file is replaced keeping its permissions and owner (on
@@ -306,7 +354,7 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
         temp.Release();
         return true;
     } catch (CFileException* fileError) {
-        if (error != nullptr) *error = Describe(*fileError);
+        if (error != nullptr) *error = Describe(*fileError, modes.descriptionLimit);
         fileError->Delete();
         return false;
     } catch (const std::bad_alloc&) {

@@ -17,6 +17,8 @@
 #else
 #include "platform/posix/win32_comm.h"
 #include "platform/posix/win32_file.h"
+#include "platform/posix/win32_memory.h"
+#include "platform/posix/win32_registry.h"
 #include "platform/posix/win32_sync.h"
 #include "platform/posix/win32_system.h"
 #include "platform/posix/win32_types.h"

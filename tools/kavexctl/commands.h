@@ -22,6 +22,7 @@ int RunDemo(int argc, char** argv);
 int RunPorts(int argc, char** argv);
 int RunConfig(int argc, char** argv);
 int RunMonitor(int argc, char** argv);
+int RunSettings(int argc, char** argv);
 
 void PrintReadUsage(FILE* out);
 void PrintSimulateUsage(FILE* out);
@@ -29,5 +30,6 @@ void PrintDemoUsage(FILE* out);
 void PrintPortsUsage(FILE* out);
 void PrintConfigUsage(FILE* out);
 void PrintMonitorUsage(FILE* out);
+void PrintSettingsUsage(FILE* out);
 
 }  // namespace kavexctl

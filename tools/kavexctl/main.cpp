@@ -1,5 +1,6 @@
 // kavexctl: read card codes, simulate a reader, list ports, edit the port
-// configuration file and monitor a reader's line.
+// configuration file and the registration settings, and monitor a reader's
+// line.
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,8 @@ constexpr Command kCommands[] = {
     {"config", kavexctl::RunConfig, kavexctl::PrintConfigUsage, "show or change the port configuration file"},
     {"monitor", kavexctl::RunMonitor, kavexctl::PrintMonitorUsage,
      "show the raw bytes of a reader's line and what they say"},
+    {"settings", kavexctl::RunSettings, kavexctl::PrintSettingsUsage,
+     "locate, show, change or create the registration settings"},
 };
 
 const Command* FindCommand(const char* name) {

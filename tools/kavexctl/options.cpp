@@ -19,6 +19,11 @@ std::string ParsedArgs::Value(const char* name, const std::string& fallback) con
 
 bool ParseArgs(const char* command, int argc, char** argv, std::initializer_list<OptionSpec> specs,
                ParsedArgs* out) {
+    return ParseArgs(command, argc, argv, std::vector<OptionSpec>(specs), out);
+}
+
+bool ParseArgs(const char* command, int argc, char** argv, const std::vector<OptionSpec>& specs,
+               ParsedArgs* out) {
     std::vector<option> table;
     for (const OptionSpec& spec : specs) {
         const int index = static_cast<int>(table.size());

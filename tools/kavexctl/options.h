@@ -32,6 +32,8 @@ struct ParsedArgs {
 // `command` printed on stderr, for an unknown option or a missing value.
 bool ParseArgs(const char* command, int argc, char** argv, std::initializer_list<OptionSpec> specs,
                ParsedArgs* out);
+bool ParseArgs(const char* command, int argc, char** argv, const std::vector<OptionSpec>& specs,
+               ParsedArgs* out);
 
 // A decimal number from `low` to `high`; false for anything else.
 bool ParseNumber(const std::string& text, long low, long high, long* value);

@@ -3,6 +3,7 @@
 #include "platform/posix/comm_device.h"
 #include "platform/posix/devices.h"
 #include "platform/posix/disk_file.h"
+#include "platform/posix/drive_paths.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/io_service.h"
 #include "platform/posix/win32_file.h"
@@ -52,8 +53,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     } else {
-        object = kavex::posix::OpenDiskFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
-                                            dwFlagsAndAttributes);
+        const std::string native = kavex::posix::NativePath(lpFileName);
+        object = kavex::posix::OpenDiskFile(native.c_str(), dwDesiredAccess, dwShareMode,
+                                            dwCreationDisposition, dwFlagsAndAttributes);
     }
     if (!object) return INVALID_HANDLE_VALUE;
     return kavex::posix::InsertObject(std::move(object));

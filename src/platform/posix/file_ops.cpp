@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/posix/disk_file.h"
+#include "platform/posix/drive_paths.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/unique_fd.h"
@@ -54,6 +55,8 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
+    const std::string native = kavex::posix::NativePath(lpFileName);
+    lpFileName = native.c_str();
     struct stat status {};
     if (stat(lpFileName, &status) != 0) {
         kavex::posix::FailForPath(lpFileName);
@@ -64,6 +67,8 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string native = kavex::posix::NativePath(lpFileName);
+    lpFileName = native.c_str();
     struct stat status {};
     if (stat(lpFileName, &status) != 0) return kavex::posix::FailForPath(lpFileName);
     // Only the read-only attribute has a counterpart here: taking away every
@@ -81,6 +86,10 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string nativeExisting = kavex::posix::NativePath(lpExistingFileName);
+    const std::string nativeNew = kavex::posix::NativePath(lpNewFileName);
+    lpExistingFileName = nativeExisting.c_str();
+    lpNewFileName = nativeNew.c_str();
     struct stat source {};
     if (lstat(lpExistingFileName, &source) != 0) return kavex::posix::FailForPath(lpExistingFileName);
     struct stat target {};
@@ -147,6 +156,8 @@ BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCST
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    const std::string native = kavex::posix::NativePath(lpFileName);
+    lpFileName = native.c_str();
     struct stat status {};
     if (lstat(lpFileName, &status) != 0) return kavex::posix::FailForPath(lpFileName);
     // Windows deletes neither directories nor read-only files.
@@ -185,13 +196,14 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LP
         const UINT number = (start + attempt) & 0xFFFFu;
         if (number == 0) continue;
         compose(number);
-        kavex::posix::UniqueFd fd(open(lpTempFileName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        const std::string native = kavex::posix::NativePath(lpTempFileName);
+        kavex::posix::UniqueFd fd(open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd.Valid()) {
             SetLastError(ERROR_SUCCESS);
             return number;
         }
         if (errno != EEXIST) {
-            kavex::posix::FailForPath(lpTempFileName);
+            kavex::posix::FailForPath(native.c_str());
             return 0;
         }
     }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/posix/disk_file.h"
+#include "platform/posix/drive_paths.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/handles.h"
@@ -67,7 +68,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    const std::string path(lpFileName);
+    const std::string path = kavex::posix::NativePath(lpFileName);
     const std::size_t slash = path.find_last_of('/');
     const std::string directory =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));

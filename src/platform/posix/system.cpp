@@ -10,6 +10,9 @@
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/win32_file.h"
+#include "platform/posix/win32_memory.h"
+#include "platform/posix/win32_registry.h"
+#include "platform/posix/win32_sync.h"
 #include "platform/posix/win32_system.h"
 
 namespace {
@@ -51,6 +54,11 @@ constexpr MessageText kMessages[] = {
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
     {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
     {ERROR_BUFFER_OVERFLOW, "The file name is too long.\r\n"},
+    {ERROR_BAD_PATHNAME, "The specified path is invalid.\r\n"},
+    {ERROR_MORE_DATA, "More data is available.\r\n"},
+    {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller.\r\n"},
+    {ERROR_MAPPED_ALIGNMENT,
+     "The base address or the file offset specified does not have the proper alignment.\r\n"},
     {ERROR_CALL_NOT_IMPLEMENTED, "This function is not supported on this system.\r\n"},
     {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired.\r\n"},
     {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},

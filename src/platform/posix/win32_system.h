@@ -1,5 +1,5 @@
 // Win32 system services: code page conversions, message texts, local memory,
-// string copy, message box and sleep.
+// string copy, message box, debugger output and sleep.
 #pragma once
 
 #include <cstdarg>
@@ -45,5 +45,8 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
                      DWORD nSize, va_list* Arguments);
 HLOCAL LocalFree(HLOCAL hMem);
 LPSTR lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
+// Writes the caption and the text (converted from GBK) to standard error.
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+// Sends the text to syslog at debug priority.
+void OutputDebugStringA(LPCSTR lpOutputString);
 void Sleep(DWORD dwMilliseconds);

@@ -1,0 +1,314 @@
+#include "settings/version_config.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/file_location.h"
+#include "config/sealed_file.h"
+#include "settings/shared_view.h"
+#include "settings/version_fields.h"
+
+namespace kavex::settings {
+
+namespace {
+
+constexpr char kRegistryKey[] = "SOFTWARE\\QelCorp\\Veridane";
+constexpr char kRegistryValue[] = "ExePath";
+constexpr std::size_t kRecordSize = sizeof(VersionConfigRecord);
+
+// How the settings file is opened and replaced: others may read it but not
+// write it meanwhile; saves hold the mutex, so what an interrupted one left
+// can be removed by the next.
+kavex::config::SealedFileModes SettingsFileModes() {
+    kavex::config::SealedFileModes modes;
+    modes.shareFlags = CFile::shareDenyWrite;
+    modes.tempPrefix = "~vc";
+    modes.removeLeftovers = true;
+    modes.descriptionLimit = kSettingsPathLimit;
+    return modes;
+}
+
+// The registry's settings directory: "ExePath", when it is there and
+// shorter than 1024 bytes.
+bool RegistryDirectory(std::string* directory) {
+    HKEY key = nullptr;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kRegistryKey, &key) != ERROR_SUCCESS) return false;
+    char value[kSettingsPathLimit] = {};
+    DWORD size = sizeof value;
+    const LONG result =
+        RegQueryValueExA(key, kRegistryValue, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || size >= sizeof value) return false;
+    directory->assign(value, TextLength(value, sizeof value));
+    return true;
+}
+
+// A caller's path that fits the view's path slot; false for one of 1024
+// characters or more.
+bool FitsPathSlot(const char* path) { return TextLength(path, kSettingsPathLimit) < kSettingsPathLimit; }
+
+void StorePath(VersionConfigView& view, const char* name) {
+    std::memset(view.path, 0, sizeof view.path);
+    std::memcpy(view.path, name, TextLength(name, sizeof view.path - 1));
+}
+
+// Holds the settings lock for one scope.
+class ScopedLock {
+public:
+    explicit ScopedLock(CVersionConfig& config) : config_(config) { config_.Lock(); }
+    ~ScopedLock() { config_.Unlock(); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    CVersionConfig& config_;
+};
+
+}  // namespace
+
+SettingsSource LocateSettingsFile(std::string* path) {
+    if (path == nullptr) return SettingsSource::kNone;
+    std::string directory;
+    SettingsSource source = SettingsSource::kRegistry;
+    if (!RegistryDirectory(&directory)) {
+        source = SettingsSource::kExecutableDirectory;
+        if (!kavex::config::HostExecutableDirectory(kSettingsPathLimit, &directory))
+            return SettingsSource::kNone;
+    }
+    if (!kavex::config::ComposePath(directory, kSettingsFileName, kSettingsPathLimit, path)) {
+        return SettingsSource::kNone;
+    }
+    return source;
+}
+
+}  // namespace kavex::settings
+
+using kavex::settings::ScopedLock;
+using kavex::settings::SharedView;
+
+CVersionConfig::CVersionConfig(const char* path, BOOL createIfMissing)
+    : m_hMutex(CreateMutexA(nullptr, FALSE, kavex::settings::kMutexName)) {
+    ScopedLock lock(*this);
+    kavex::settings::SetUpSharedView(*this, path, createIfMissing);
+}
+
+CVersionConfig::~CVersionConfig() {
+    if (m_hMutex != nullptr) CloseHandle(m_hMutex);
+    m_hMutex = nullptr;
+}
+
+void CVersionConfig::Lock() {
+    // WAIT_ABANDONED: the owner ended holding it, and this thread owns it now.
+    if (m_hMutex != nullptr) WaitForSingleObject(m_hMutex, INFINITE);
+}
+
+void CVersionConfig::Unlock() {
+    if (m_hMutex != nullptr) ReleaseMutex(m_hMutex);
+}
+
+BOOL CVersionConfig::GetConfigPath(char* path) {
+    if (path == nullptr) return FALSE;
+    std::string composed;
+    if (kavex::settings::LocateSettingsFile(&composed) == kavex::settings::SettingsSource::kNone)
+        return FALSE;
+    std::memcpy(path, composed.data(), composed.size());
+    return kavex::config::PathExists(composed.c_str()) ? TRUE : FALSE;
+}
+
+BOOL CVersionConfig::ConfigFileExists() {
+    char path[kavex::settings::kSettingsPathLimit] = {};
+    return GetConfigPath(path);
+}
+
+BOOL CVersionConfig::Load(const char* path) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr || (path != nullptr && !kavex::settings::FitsPathSlot(path))) return FALSE;
+    ScopedLock lock(*this);
+    char name[kavex::settings::kSettingsPathLimit] = {};
+    if (path != nullptr) {
+        std::memcpy(name, path, kavex::settings::TextLength(path, sizeof name - 1));
+    } else if (!GetConfigPath(name)) {
+        return FALSE;
+    }
+    kavex::settings::StorePath(*view, name);
+
+    VersionConfigRecord plain;
+    std::size_t length = 0;
+    const auto result = kavex::config::ReadSealedPrefix(name, reinterpret_cast<std::uint8_t*>(&plain),
+                                                        kavex::settings::kRecordSize, &length,
+                                                        kavex::settings::SettingsFileModes());
+    if (result.status == kavex::config::SealedReadStatus::kFileError)
+        std::printf("%s\n", result.error.c_str());
+    if (result.status != kavex::config::SealedReadStatus::kOk) return FALSE;
+    if (length == kavex::settings::kOldFormSize) {
+        // The older form: its first 478 bytes over the record's, no CRC to
+        // test, and the file rewritten in the current form (still under the
+        // lock, so no other save comes between).
+        std::memcpy(&view->record, &plain, kavex::settings::kOldFormCopied);
+        Save(nullptr);
+        return TRUE;
+    }
+    if (length != kavex::settings::kRecordSize ||
+        !kavex::config::TrailerMatches(reinterpret_cast<const std::uint8_t*>(&plain),
+                                       kavex::settings::kRecordSize)) {
+        return FALSE;
+    }
+    std::memcpy(&view->record, &plain, kavex::settings::kRecordSize);
+    return TRUE;
+}
+
+BOOL CVersionConfig::Save(const char* path) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr || (path != nullptr && !kavex::settings::FitsPathSlot(path))) return FALSE;
+    ScopedLock lock(*this);
+    char name[kavex::settings::kSettingsPathLimit] = {};
+    if (path != nullptr) {
+        std::memcpy(name, path, kavex::settings::TextLength(path, sizeof name - 1));
+    } else if (view->path[0] != '\0') {
+        std::memcpy(name, view->path, kavex::settings::TextLength(view->path, sizeof name - 1));
+    } else {
+        GetConfigPath(name);  // a missing file is created
+        if (name[0] == '\0') return FALSE;
+    }
+    kavex::settings::StorePath(*view, name);
+    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);  // a read-only or hidden file is rewritten too
+    std::string error;
+    if (kavex::config::WriteSealedFile(name, &view->record, kavex::settings::kRecordSize, &error,
+                                       kavex::settings::SettingsFileModes())) {
+        return TRUE;
+    }
+    std::printf("%s\n", error.c_str());
+    return FALSE;
+}
+
+BOOL CVersionConfig::GetRecord(VersionConfigRecord* out) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr || out == nullptr) return FALSE;
+    std::memcpy(out, &view->record, sizeof *out);
+    return TRUE;
+}
+
+BOOL CVersionConfig::SetRecord(const VersionConfigRecord* in) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr || in == nullptr) return FALSE;
+    ScopedLock lock(*this);
+    std::memmove(&view->record, in, sizeof view->record);
+    return Save(nullptr);
+}
+
+// Single fields of the current settings file: stored and saved under the lock.
+
+BOOL CVersionConfig::SetNumber743(int value) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr) return FALSE;
+    ScopedLock lock(*this);
+    view->record.Number743 = value;
+    return Save(nullptr);
+}
+
+BOOL CVersionConfig::SetNumber757(int value) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr) return FALSE;
+    ScopedLock lock(*this);
+    view->record.Number757 = value;
+    return Save(nullptr);
+}
+
+BOOL CVersionConfig::SetByte454(BYTE value) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr) return FALSE;
+    ScopedLock lock(*this);
+    view->record.Byte454 = value;
+    return Save(nullptr);
+}
+
+BOOL CVersionConfig::SetByte736(int flag) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr) return FALSE;
+    ScopedLock lock(*this);
+    view->record.Byte736 = flag == 0 ? 1 : 0;
+    return Save(nullptr);
+}
+
+BOOL CVersionConfig::SetIdType(unsigned index, const char* text) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr || text == nullptr ||
+        index >= static_cast<unsigned>(kavex::settings::kIdTypeEntries)) {
+        return FALSE;
+    }
+    ScopedLock lock(*this);
+    const std::int32_t count = view->record.IdTypeCount;
+    if (count <= 0 || index >= static_cast<unsigned>(count)) return FALSE;
+    char* entry = view->record.IdTypes[index];
+    std::memset(entry, 0, kavex::settings::kIdTypeEntryWidth);
+    std::memcpy(entry, text, kavex::settings::TextLength(text, kavex::settings::kIdTypeMaxLength));
+    return Save(nullptr);
+}
+
+// Fields of a named file: loaded, changed and saved under one hold of the lock.
+
+BOOL CVersionConfig::SetVersionNumber(const char* path, int value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    VersionConfigView* view = SharedView();
+    view->record.VersionNumber = value;
+    view->record.VersionByte = static_cast<BYTE>(value & 0xFF);
+    return Save(path);
+}
+
+BOOL CVersionConfig::SetQuorelinkEdition(const char* path, int value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    SharedView()->record.QuorelinkEdition = value;
+    return Save(path);
+}
+
+BOOL CVersionConfig::SetBroadband(const char* path, int value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    SharedView()->record.Broadband = value;
+    return Save(path);
+}
+
+int CVersionConfig::GetBroadband(const char* path) { return Load(path) ? SharedView()->record.Broadband : 0; }
+
+BOOL CVersionConfig::SetCafeSystem(const char* path, WORD value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    SharedView()->record.CafeSystem = value;
+    return Save(path);
+}
+
+BOOL CVersionConfig::SetByte451(const char* path, BYTE value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    SharedView()->record.Byte451 = value;
+    return Save(path);
+}
+
+BOOL CVersionConfig::SetByte500(const char* path, BYTE value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    SharedView()->record.Byte500 = value;
+    return Save(path);
+}
+
+BOOL CVersionConfig::SetNumber737(const char* path, int value) {
+    ScopedLock lock(*this);
+    if (!Load(path)) return FALSE;
+    SharedView()->record.Number737 = value;
+    return Save(path);
+}
+
+int CVersionConfig::GetInitFlag(const char* path) { return Load(path) ? SharedView()->record.InitFlag : 0; }
+
+int CVersionConfig::GetByte825(const char* path) { return Load(path) ? SharedView()->record.Byte825 : 0; }
+
+BOOL CVersionConfig::GetRegion(const char* path, char* out) {
+    if (out == nullptr || !Load(path)) return FALSE;
+    const VersionConfigRecord& record = SharedView()->record;
+    constexpr std::size_t kRegionCharacters = sizeof record.Region - 1;
+    std::memset(out, 0, kRegionCharacters);
+    std::memcpy(out, record.Region, kavex::settings::TextLength(record.Region, kRegionCharacters));
+    return TRUE;
+}
