@@ -1,6 +1,5 @@
 #include "config/sealed_file.h"
 
-#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -16,8 +15,6 @@ const std::uint8_t kSealingKey[kSealingKeyLength] = {'P', 't', 'Y', 'g', 'j', '%
                                                      'l', '+', '2', 'h', ')', 0x07, 'q'};
 
 namespace {
-
-std::atomic<SaveFaultHook> g_saveFaultHook{nullptr};
 
 constexpr std::size_t kTrailerSize = 4;
 
@@ -37,23 +34,12 @@ std::string Describe(const CFileException& error) {
     return text;
 }
 
-void Step(SaveStep step, const char* path) {
-    const SaveFaultHook hook = g_saveFaultHook.load();
-    if (hook != nullptr && hook(step)) ThrowFileException(CFileException::hardIO, ERROR_WRITE_FAULT, path);
-}
-
-bool StepFails(SaveStep step) {
-    const SaveFaultHook hook = g_saveFaultHook.load();
-    return hook != nullptr && hook(step);
-}
-
 // The temporary file of one save: removed again unless it was moved into place.
 class TempFile {
 public:
     explicit TempFile(const char* targetPath) {
         std::string directory = ".";
         DirectoryOfPath(targetPath, &directory);
-        Step(SaveStep::kCreateTemp, targetPath);
         if (GetTempFileNameA(directory.c_str(), "~kv", 0, path_) == 0) {
             CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), directory.c_str());
         }
@@ -76,7 +62,6 @@ private:
 // another handle holds, in this process or another. A missing target is
 // fine: the move creates it.
 void CheckTarget(const char* path) {
-    Step(SaveStep::kOpenTarget, path);
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
     CFile target(path, CFile::modeReadWrite | CFile::shareExclusive);
     target.Close();
@@ -85,19 +70,12 @@ void CheckTarget(const char* path) {
 void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
     CFile file;
     CFileException openError;
-    Step(SaveStep::kOpenTemp, temp.Path());
     if (!file.Open(temp.Path(), CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive, &openError)) {
         ThrowFileException(openError.m_cause, openError.m_lOsError, temp.Path());
     }
     const auto size = static_cast<UINT>(image.size());
-    if (StepFails(SaveStep::kWriteTemp)) {
-        file.Write(image.data(), size / 2);
-        ThrowFileException(CFileException::diskFull, ERROR_DISK_FULL, temp.Path());
-    }
     file.Write(image.data(), size);
-    Step(SaveStep::kFlushTemp, temp.Path());
     file.Flush();
-    Step(SaveStep::kCloseTemp, temp.Path());
     file.Close();
 }
 
@@ -180,7 +158,6 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
                       static_cast<int>(size));
         TempFile temp(path);
         WriteTemp(temp, image);
-        Step(SaveStep::kReplace, path);
         if (!MoveFileExA(temp.Path(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             const DWORD code = GetLastError();
             // A move that failed only in its final directory sync has put the
@@ -196,7 +173,5 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
         return false;
     }
 }
-
-void SetSaveFaultHook(SaveFaultHook hook) { g_saveFaultHook.store(hook); }
 
 }  // namespace kavex::config

@@ -52,11 +52,4 @@ SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size
 // file error's description in *error.
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error);
 
-// The steps of WriteSealedFile, for tests that make each of them fail.
-enum class SaveStep { kOpenTarget, kCreateTemp, kOpenTemp, kWriteTemp, kFlushTemp, kCloseTemp, kReplace };
-// Called before each step; true makes the step fail as a disk error would
-// (a failing kWriteTemp stores half the image first). Null: no hook.
-using SaveFaultHook = bool (*)(SaveStep step);
-void SetSaveFaultHook(SaveFaultHook hook);
-
 }  // namespace kavex::config

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/share_access.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win32_file.h"
@@ -20,6 +21,9 @@ BOOL FailWithPathError(const char* path) {
     SetLastError(PathError(path, errno));
     return FALSE;
 }
+
+using faults::FailsByInjection;
+using faults::FileOperation;
 
 // Opens the file as the creation disposition says. *created tells whether
 // this call made it.
@@ -81,6 +85,7 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    if (FailsByInjection(FileOperation::kOpen)) return nullptr;
     int flags = O_CLOEXEC | O_NOCTTY;
     flags |= wantsWrite ? (wantsRead ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
@@ -131,6 +136,7 @@ DiskFile::~DiskFile() { close(fd_); }
 BOOL DiskFile::Read(void* buffer, DWORD count, DWORD* transferred) {
     *transferred = 0;
     if (!(access_ & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    if (FailsByInjection(FileOperation::kRead)) return FALSE;
     auto* bytes = static_cast<char*>(buffer);
     while (*transferred < count) {
         const ssize_t n = read(fd_, bytes + *transferred, count - *transferred);
@@ -145,6 +151,10 @@ BOOL DiskFile::Read(void* buffer, DWORD count, DWORD* transferred) {
 BOOL DiskFile::Write(const void* buffer, DWORD count, DWORD* transferred) {
     *transferred = 0;
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    // A disk that fills up during a write has stored part of the data.
+    DWORD error = 0;
+    const bool fails = faults::InjectFileFault(FileOperation::kWrite, &error);
+    if (fails) count /= 2;
     const auto* bytes = static_cast<const char*>(buffer);
     while (*transferred < count) {
         const ssize_t n = write(fd_, bytes + *transferred, count - *transferred);
@@ -153,11 +163,12 @@ BOOL DiskFile::Write(const void* buffer, DWORD count, DWORD* transferred) {
         if (n == 0) return Fail(ERROR_DISK_FULL);
         *transferred += static_cast<DWORD>(n);
     }
-    return TRUE;
+    return fails ? Fail(error) : TRUE;
 }
 
 BOOL DiskFile::Flush() {
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (FailsByInjection(FileOperation::kFlush)) return FALSE;
     return fsync(fd_) == 0 ? TRUE : FailWithErrno();
 }
 
@@ -203,6 +214,7 @@ DWORD DiskFile::SetPointer(LONG distanceLow, PLONG distanceHigh, DWORD moveMetho
 
 BOOL DiskFile::SetEnd() {
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (FailsByInjection(FileOperation::kSetLength)) return FALSE;
     const off_t position = lseek(fd_, 0, SEEK_CUR);
     if (position < 0 || ftruncate(fd_, position) != 0) return FailWithErrno();
     return TRUE;

@@ -3,6 +3,7 @@
 #include "platform/posix/devices.h"
 #include "platform/posix/disk_file.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/win32_file.h"
 
 using kavex::posix::Fail;
@@ -33,7 +34,15 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return kavex::posix::InsertObject(std::move(object));
 }
 
-BOOL CloseHandle(HANDLE hObject) { return kavex::posix::RemoveObject(hObject) ? TRUE : FALSE; }
+BOOL CloseHandle(HANDLE hObject) {
+    const bool diskFile =
+        std::dynamic_pointer_cast<kavex::posix::DiskFile>(kavex::posix::LookupObject(hObject)) != nullptr;
+    if (!kavex::posix::RemoveObject(hObject)) return FALSE;
+    // A close that fails (a write the system deferred) still releases the handle.
+    using kavex::posix::faults::FileOperation;
+    if (diskFile && kavex::posix::faults::FailsByInjection(FileOperation::kClose)) return FALSE;
+    return TRUE;
+}
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
