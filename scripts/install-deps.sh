@@ -2,7 +2,9 @@
 # Installs what a fresh Debian 12 machine lacks to build Kavex and run every
 # test tier: compilers, CMake, GoogleTest, the MinGW cross compilers, 64-bit
 # and 32-bit Wine (wine32 is an i386 package: the i386 architecture is added
-# first) and gcc-multilib for the 32-bit TIOCMGET shim.
+# first), gcc-multilib for the 32-bit TIOCMGET shim, and clang with its
+# sanitizer and libFuzzer runtimes (libclang-rt-14-dev) and llvm's
+# symbolizer for the sanitizer and fuzz tiers.
 # With --build-only, just what building the library and kavexctl needs.
 set -euo pipefail
 
@@ -11,6 +13,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 gcc-multilib socat
+  clang libclang-rt-14-dev llvm
 )
 if [ "${1:-}" = "--build-only" ]; then
   packages=(build-essential cmake)
