@@ -11,7 +11,8 @@
 #                   scripts/lib/results.py (the test command's fuzz tier)
 #   TARGET          fuzz_sealed_file, fuzz_card_code, fuzz_kavexctl_args
 #                   (default: all of them)
-#   after --         options passed to every target (e.g. -jobs=2 -workers=2)
+#   after --         libFuzzer options for the fuzzing (e.g. -fork=2: two fuzzing
+#                   processes; -dict=FILE)
 #
 # A target fails when replaying a seed or fuzzing ends in a crash, a
 # sanitizer report, a leak, a time-out or a failed check; the input that did
@@ -68,7 +69,7 @@ for target in "${targets[@]}"; do
     continue
   fi
   why=""
-  if ! "$program" "${common[@]}" -runs=0 -artifact_prefix="$artifacts/" "${extra[@]}" "$seeds" >"$log" 2>&1; then
+  if ! "$program" "${common[@]}" -runs=0 -artifact_prefix="$artifacts/" "$seeds" >"$log" 2>&1; then
     why="replaying the seed corpus failed"
   elif ! "$program" "${common[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts/" "${extra[@]}" \
       "$corpus" "$seeds" >>"$log" 2>&1; then
