@@ -71,11 +71,13 @@ for target in "${targets[@]}"; do
   why=""
   if ! "$program" "${common[@]}" -runs=0 -artifact_prefix="$artifacts/" "$seeds" >"$log" 2>&1; then
     why="replaying the seed corpus failed"
-  elif ! "$program" "${common[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts/" "${extra[@]}" \
+  elif ! echo "== fuzzing" >>"$log" || ! "$program" "${common[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts/" "${extra[@]}" \
       "$corpus" "$seeds" >>"$log" 2>&1; then
     why="fuzzing found a failure"
   fi
-  runs=$(grep -o 'Done [0-9]* runs' "$log" | tail -n 1 | grep -o '[0-9]*')
+  # Executions of the fuzzing: its closing line, or in fork mode the last
+  # progress line ("#N: ...").
+  runs=$(sed -n '/^== fuzzing/,$p' "$log" | grep -o -e '^Done [0-9]* runs' -e '^#[0-9]*:' | tail -n 1 | grep -o '[0-9]*')
   inputs=$(find "$corpus" -type f | wc -l)
   if [ -z "$why" ]; then
     echo "   $target: passed, ${runs:-0} executions in ${seconds} s, corpus of $inputs inputs"
