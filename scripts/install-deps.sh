@@ -6,7 +6,9 @@
 # needs (help2man for the man page, dpkg-dev for dpkg-shlibdeps and
 # dpkg-buildflags, lintian, python3-venv), LLVM's MSVC-compatible tools
 # (llvm-dlltool makes Kavex.lib; clang-cl and lld-link build a host as MSVC
-# does) and Free Pascal for the check of the Pascal example.
+# does), Free Pascal for the check of the Pascal example, and clang's
+# sanitizer and libFuzzer runtimes (libclang-rt-14-dev) for the sanitizer
+# and fuzz tiers.
 # With --build-only, just what building the library and kavexctl needs.
 set -euo pipefail
 
@@ -16,7 +18,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 gcc-multilib socat
   help2man dpkg-dev lintian python3-venv
-  clang lld llvm fp-compiler fp-units-rtl
+  clang libclang-rt-14-dev lld llvm fp-compiler fp-units-rtl
 )
 if [ "${1:-}" = "--build-only" ]; then
   packages=(build-essential cmake)

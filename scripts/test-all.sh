@@ -12,6 +12,13 @@
 #   windows-32   the 32-bit Windows build, the product, under 32-bit Wine
 #   windows-release  the release package (Kavex-<version>-windows.zip) and
 #                its contents, as a Windows developer gets them
+#   asan-ubsan   the native tests built with clang, AddressSanitizer and
+#                UndefinedBehaviorSanitizer (build-asan/), through CTest;
+#                the first finding ends a test and fails it
+#   tsan         the threading tests built with ThreadSanitizer (build-tsan/)
+#   fuzz         each libFuzzer target of tests/fuzz/ replays its seed
+#                corpus and fuzzes for 30 s (KAVEX_FUZZ_SECONDS), one test
+#                case per target (scripts/fuzz.sh)
 #   self-test    this command itself: in a copy of the tree, the demo first,
 #                then this command, which must report the native tests, and
 #                a deliberately failing test, which must make it fail
@@ -32,7 +39,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 results=$root/test-results
-all_tiers=(native install windows-64 windows-32 windows-release self-test)
+all_tiers=(native asan-ubsan tsan fuzz install windows-64 windows-32 windows-release self-test)
 read -r -a tiers <<<"${KAVEX_TIERS:-${all_tiers[*]}}"
 
 for tier in "${tiers[@]}"; do
@@ -59,6 +66,43 @@ tier_native() {
 }
 
 tier_install() { ./scripts/test-install.sh; }
+
+# The sanitizer builds: clang, each in a build directory of its own.
+sanitized_build() {
+  local tier=$1 dir=$2 sanitizers=$3
+  command -v clang++ >/dev/null || { cannot_run "$tier" "clang++ is not installed"; return 1; }
+  cmake -S . -B "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKAVEX_BUILD_TESTS=ON -DKAVEX_WERROR=ON -DKAVEX_SANITIZE="$sanitizers" || { cannot_run "$tier" "CMake could not configure $dir/"; return 1; }
+  cmake --build "$dir" -j"$jobs" || { cannot_run "$tier" "$dir/ did not build"; return 1; }
+}
+
+# Known findings that are being fixed are suppressed, each with its reason,
+# in tests/sanitizers/.
+tier_asan-ubsan() {
+  sanitized_build asan-ubsan build-asan address,undefined || return 1
+  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0 \
+    ctest --test-dir build-asan -j"$jobs" --output-on-failure --output-junit "$results/asan-ubsan/ctest.xml"
+}
+
+# The threading tests: those whose names say Thread or Concurrent, and
+# kavexctl's own threads (Ctrl-C ending a read, the demo's reader).
+threading_tests='Thread|Concurrent|CtrlC|Demo'
+tier_tsan() {
+  sanitized_build tsan build-tsan thread || return 1
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp \
+    ctest --test-dir build-tsan -j"$jobs" --output-on-failure --output-junit "$results/tsan/ctest.xml" \
+    -R "$threading_tests"
+}
+
+tier_fuzz() {
+  ./scripts/fuzz.sh --seconds "${KAVEX_FUZZ_SECONDS:-30}" --results "$results/fuzz/fuzz.xml"
+  local code=$?
+  if [ "$code" -eq 3 ]; then cannot_run fuzz "the fuzz targets could not be built (see above)"; fi
+  return $code
+}
+
 tier_windows-64() { ./scripts/test-windows.sh 64; }
 tier_windows-32() { ./scripts/test-windows.sh 32; }
 tier_windows-release() { ./scripts/test-windows-release.sh; }

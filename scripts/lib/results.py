@@ -16,8 +16,10 @@ scripts' own checks are recorded in with `record`. Nothing is read from a
 runner's console text.
 
 A test counts as skipped only when its runner says it chose to skip it
-(GoogleTest's GTEST_SKIP, CTest's skip expression or skip return code). A
-test that CTest could not run at all (a missing executable) counts as failed.
+(GoogleTest's GTEST_SKIP, CTest's skip expression or skip return code) or
+that it is disabled (a GoogleTest DISABLED_ test, which waits for a change
+before it is switched on). A test that CTest could not run at all (a
+missing executable) counts as failed.
 """
 import os
 import sys
@@ -28,6 +30,8 @@ CTEST_SKIP_MESSAGES = ("SKIP_REGULAR_EXPRESSION_MATCHED", "SKIP_RETURN_CODE")
 
 def skip_reason(case):
     """The reason GoogleTest printed after "Skipped", when the output has it."""
+    if case.get("status") == "disabled" or case.get("result") == "suppressed":
+        return "disabled"
     out = case.findtext("system-out") or ""
     lines = [line.rstrip("\r") for line in out.splitlines()]
     for index, line in enumerate(lines):
@@ -43,6 +47,8 @@ def classify(case):
     if case.get("status") == "fail":
         return "failed"
     skipped = case.find("skipped")
+    if case.get("status") == "disabled" or case.get("result") == "suppressed":
+        return "skipped"
     if case.get("status") == "notrun":
         message = skipped.get("message", "") if skipped is not None else ""
         return "skipped" if message.startswith(CTEST_SKIP_MESSAGES) else "failed"

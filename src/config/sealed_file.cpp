@@ -1,8 +1,8 @@
 #include "config/sealed_file.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -19,8 +19,6 @@ const std::uint8_t kSealingKey[kSealingKeyLength] = {'P', 't', 'Y', 'g', 'j', '%
 
 namespace {
 
-std::atomic<SaveFaultHook> g_saveFaultHook{nullptr};
-
 constexpr std::size_t kTrailerSize = 4;
 
 std::uint32_t ChecksumOf(const std::uint8_t* record, std::size_t size) {
@@ -31,22 +29,18 @@ std::uint32_t ChecksumOf(const std::uint8_t* record, std::size_t size) {
     return crc;
 }
 
+// A caught file error, ended with Delete however the catcher leaves.
+struct FileExceptionDeleter {
+    void operator()(CFileException* error) const { error->Delete(); }
+};
+using OwnedFileException = std::unique_ptr<CFileException, FileExceptionDeleter>;
+
 // The description of a file error as the owner reports it: formatted into
 // a buffer of `limit` bytes.
 std::string Describe(const CFileException& error, std::size_t limit) {
     std::vector<char> text(limit < 2 ? 2 : limit, '\0');
     error.GetErrorMessage(text.data(), static_cast<UINT>(text.size()));
     return text.data();
-}
-
-void Step(SaveStep step, const char* path) {
-    const SaveFaultHook hook = g_saveFaultHook.load();
-    if (hook != nullptr && hook(step)) ThrowFileException(CFileException::hardIO, ERROR_WRITE_FAULT, path);
-}
-
-bool StepFails(SaveStep step) {
-    const SaveFaultHook hook = g_saveFaultHook.load();
-    return hook != nullptr && hook(step);
 }
 
 // How long a load or save waits for another one to let go of the file. The
@@ -106,7 +100,6 @@ void RemoveStaleTemps(const std::string& directory, const char* prefix) {
 class TempFile {
 public:
     TempFile(const std::string& directory, const char* prefix) {
-        Step(SaveStep::kCreateTemp, directory.c_str());
         if (GetTempFileNameA(directory.c_str(), prefix, 0, path_) == 0) {
             CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), directory.c_str());
         }
@@ -150,7 +143,6 @@ std::string WithoutLongPathPrefix(const char* path) {
 // several hard links gives false with *refusal set, since replacing it would
 // separate its names (the others would keep the old contents).
 bool FindSaveTarget(const char* path, UINT shareFlags, SaveTarget* target, std::string* refusal) {
-    Step(SaveStep::kOpenTarget, path);
     target->path = path;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;  // a new file
     CFile file;
@@ -194,20 +186,63 @@ void RemoveLeftovers(const std::string& directory, const char* prefix) {
 void WriteTemp(const TempFile& temp, const std::vector<std::uint8_t>& image) {
     CFile file;
     CFileException openError;
-    Step(SaveStep::kOpenTemp, temp.Path());
     if (!file.Open(temp.Path(), CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive, &openError)) {
         ThrowFileException(openError.m_cause, openError.m_lOsError, temp.Path());
     }
     const auto size = static_cast<UINT>(image.size());
-    if (StepFails(SaveStep::kWriteTemp)) {
-        file.Write(image.data(), size / 2);
-        ThrowFileException(CFileException::diskFull, ERROR_DISK_FULL, temp.Path());
-    }
     file.Write(image.data(), size);
-    Step(SaveStep::kFlushTemp, temp.Path());
     file.Flush();
-    Step(SaveStep::kCloseTemp, temp.Path());
     file.Close();
+}
+
+// WriteSealedFile without its guard against memory running out.
+bool WriteSealed(const char* path, void* record, std::size_t size, std::string* error,
+                 const SealedFileModes& modes) {
+    if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
+        if (error != nullptr) *error = "invalid sealed record request";
+        return false;
+    }
+    auto* plain = static_cast<std::uint8_t*>(record);
+    try {
+        SaveTarget target;
+        std::string refusal;
+        if (!FindSaveTarget(path, modes.shareFlags, &target, &refusal)) {
+            if (error != nullptr) *error = refusal;
+            return false;
+        }
+        std::string directory = ".";
+        DirectoryOfPath(target.path.c_str(), &directory);
+        if (modes.removeLeftovers) {
+            RemoveLeftovers(directory, modes.tempPrefix);
+        } else {
+            RemoveStaleTemps(directory, modes.tempPrefix);
+        }
+
+        StoreTrailer(plain, size);
+        std::vector<std::uint8_t> image(size, 0);
+        const CRc4 rc4;
+        rc4.CryptCopy(kSealingKey, kSealingKeyLength, plain, static_cast<int>(size), image.data(),
+                      static_cast<int>(size));
+        TempFile temp(directory, modes.tempPrefix);
+        WriteTemp(temp, image);
+        // An existing file is replaced keeping its permissions and owner (on
+        // Windows its attributes and security); a new one is moved in place.
+        const BOOL replaced = target.exists ? ReplaceFileA(target.path.c_str(), temp.Path(), nullptr,
+                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                                            : MoveFileExA(temp.Path(), target.path.c_str(),
+                                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!replaced) {
+            const DWORD code = GetLastError();
+            temp.ReleaseIfMoved();
+            CFileException::ThrowOsError(static_cast<LONG>(code), target.path.c_str());
+        }
+        temp.Release();
+        return true;
+    } catch (CFileException* fileError) {
+        const OwnedFileException owned(fileError);  // deleted also if the description cannot be made
+        if (error != nullptr) *error = Describe(*fileError, modes.descriptionLimit);
+        return false;
+    }
 }
 
 }  // namespace
@@ -254,9 +289,9 @@ SealedReadResult ReadSealedPrefix(const char* path, std::uint8_t* plain, std::si
             result.fileLength = read <= capacity ? read : file.GetLength();
             file.Close();
         } catch (CFileException* error) {
-            result.error = Describe(*error, modes.descriptionLimit);
-            error->Delete();
+            const OwnedFileException owned(error);  // deleted also if the description cannot be made
             file.Abort();
+            result.error = Describe(*error, modes.descriptionLimit);
             result.status = SealedReadStatus::kFileError;
             return result;
         }
@@ -312,57 +347,13 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
 
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error,
                      const SealedFileModes& modes) {
-    if (path == nullptr || record == nullptr || size <= kTrailerSize || size > 0x7FFFFFFF) {
-        if (error != nullptr) *error = "invalid sealed record request";
-        return false;
-    }
-    auto* plain = static_cast<std::uint8_t*>(record);
     try {
-        SaveTarget target;
-        std::string refusal;
-        if (!FindSaveTarget(path, modes.shareFlags, &target, &refusal)) {
-            if (error != nullptr) *error = refusal;
-            return false;
-        }
-        std::string directory = ".";
-        DirectoryOfPath(target.path.c_str(), &directory);
-        if (modes.removeLeftovers) {
-            RemoveLeftovers(directory, modes.tempPrefix);
-        } else {
-            RemoveStaleTemps(directory, modes.tempPrefix);
-        }
-
-        StoreTrailer(plain, size);
-        std::vector<std::uint8_t> image(size, 0);
-        const CRc4 rc4;
-        rc4.CryptCopy(kSealingKey, kSealingKeyLength, plain, static_cast<int>(size), image.data(),
-                      static_cast<int>(size));
-        TempFile temp(directory, modes.tempPrefix);
-        WriteTemp(temp, image);
-        Step(SaveStep::kReplace, target.path.c_str());
-        // An existing file is replaced keeping its permissions and owner (on
-        // Windows its attributes and security); a new one is moved in place.
-        const BOOL replaced = target.exists ? ReplaceFileA(target.path.c_str(), temp.Path(), nullptr,
-                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                                            : MoveFileExA(temp.Path(), target.path.c_str(),
-                                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!replaced) {
-            const DWORD code = GetLastError();
-            temp.ReleaseIfMoved();
-            CFileException::ThrowOsError(static_cast<LONG>(code), target.path.c_str());
-        }
-        temp.Release();
-        return true;
-    } catch (CFileException* fileError) {
-        if (error != nullptr) *error = Describe(*fileError, modes.descriptionLimit);
-        fileError->Delete();
-        return false;
+        return WriteSealed(path, record, size, error, modes);
     } catch (const std::bad_alloc&) {
-        if (error != nullptr) *error = "not enough memory to save " + std::string(path);
+        // Memory ran out, also while a failure was being described.
+        if (error != nullptr) error->clear();
         return false;
     }
 }
-
-void SetSaveFaultHook(SaveFaultHook hook) { g_saveFaultHook.store(hook); }
 
 }  // namespace kavex::config

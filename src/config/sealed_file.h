@@ -82,11 +82,4 @@ bool WriteSealedFile(const char* path, void* record, std::size_t size, std::stri
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error,
                      const SealedFileModes& modes);
 
-// The steps of WriteSealedFile, for tests that make each of them fail.
-enum class SaveStep { kOpenTarget, kCreateTemp, kOpenTemp, kWriteTemp, kFlushTemp, kCloseTemp, kReplace };
-// Called before each step; true makes the step fail as a disk error would
-// (a failing kWriteTemp stores half the image first). Null: no hook.
-using SaveFaultHook = bool (*)(SaveStep step);
-void SetSaveFaultHook(SaveFaultHook hook);
-
 }  // namespace kavex::config

@@ -43,7 +43,7 @@ TEST_F(PortConfigTest, WithoutAFileTheRecordHoldsTheDefaults) {
     EXPECT_EQ(r.Number104, 6500);
     EXPECT_EQ(r.Number108, 8001);
     EXPECT_EQ(r.Number112, 2);
-    EXPECT_EQ(r.Number117, 1001);
+    EXPECT_EQ(std::int32_t{r.Number117}, 1001);  // a copy: packed, not aligned for a reference
     EXPECT_EQ(r.Byte187, 2);
     // Every other byte is zero.
     PortConfigRecord expected{};
@@ -101,7 +101,7 @@ TEST_F(PortConfigTest, MissingFileLoadsNothingAndPrintsNothing) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(config.Load(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(config.m_pRecord->Number121, 42);
+    EXPECT_EQ(std::int32_t{config.m_pRecord->Number121}, 42);
 }
 
 TEST_F(PortConfigTest, FileLengthDecides) {
@@ -229,8 +229,8 @@ TEST_F(PortConfigTest, EveryNumberSetterSavesItsField) {
     EXPECT_EQ(r.Number104, 5);
     EXPECT_EQ(r.Number108, 6);
     EXPECT_EQ(r.Number112, 7);
-    EXPECT_EQ(r.Number117, 8);
-    EXPECT_EQ(r.Number121, 9);
+    EXPECT_EQ(std::int32_t{r.Number117}, 8);
+    EXPECT_EQ(std::int32_t{r.Number121}, 9);
     EXPECT_EQ(r.Number308, 10);
     EXPECT_EQ(r.Number312, 11);
     EXPECT_EQ(r.Number320, 12);

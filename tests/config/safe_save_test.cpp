@@ -1,6 +1,7 @@
-// Saving never leaves a short or empty file: each step of a save is made to
-// fail (and, on POSIX, the process is made to end) in turn, and the old file
-// is found intact every time.
+// Saving never leaves a short or empty file. On POSIX each file operation
+// of a save is made to fail at the platform seam in turn (and, in a child,
+// the process is made to end there), and the old file is found intact every
+// time. Everywhere, a file held open elsewhere is neither loaded nor saved.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,75 +17,85 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/module_path.h"
+#include "support/fault_sweep.h"
 #endif
 
-using kavex::config::SaveStep;
 using kavex::test::ConfigDirectory;
 
 namespace {
 
-constexpr SaveStep kAllSteps[] = {SaveStep::kOpenTarget, SaveStep::kCreateTemp, SaveStep::kOpenTemp,
-                                  SaveStep::kWriteTemp,  SaveStep::kFlushTemp,  SaveStep::kCloseTemp,
-                                  SaveStep::kReplace};
-
-SaveStep g_failingStep = SaveStep::kOpenTarget;
-bool FailTheChosenStep(SaveStep step) { return step == g_failingStep; }
-
-int EntriesIn(const std::string& directory) {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) {
-#ifdef _WIN32
-        // There the directory is the test program's own.
-        if (entry.path().extension() == ".exe") continue;
-#endif
-        ++count;
-    }
-    return count;
-}
-
 class SafeSaveTest : public ::testing::Test {
 protected:
-    void TearDown() override { kavex::config::SetSaveFaultHook(nullptr); }
     ConfigDirectory directory;
 };
 
-TEST_F(SafeSaveTest, AFailingStepLeavesTheOldFileIntact) {
+#ifndef _WIN32
+int EntriesIn(const std::string& directory) {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) ++count;
+    return count;
+}
+
+using kavex::posix::faults::FileFaultPlan;
+using kavex::posix::faults::FileOperation;
+using kavex::test::FaultRun;
+using kavex::test::FaultSweep;
+
+TEST_F(SafeSaveTest, AFailingOperationLeavesTheOldFileIntact) {
     kavex::test::WritePortConfig(directory, 3, {1, 2, 0, 0});
     const std::string before = directory.ReadConfigBytes();
-    kavex::config::SetSaveFaultHook(FailTheChosenStep);
-    for (SaveStep step : kAllSteps) {
-        SCOPED_TRACE(static_cast<int>(step));
-        g_failingStep = step;
-        CPortConfig config;
-        ASSERT_EQ(config.GetPrimaryPort(), 3);
+    BOOL saved = FALSE;
+    std::size_t printed = 0;  // characters of the file error's description
+    std::unique_ptr<CPortConfig> config;
+    FaultSweep sweep;
+    sweep.quiet = false;  // the description of the file error is checked
+    sweep.prepare = [&] {
+        config = std::make_unique<CPortConfig>();
         testing::internal::CaptureStdout();
-        EXPECT_EQ(config.SetPrimaryPort(9), 0);
-        const std::string printed = testing::internal::GetCapturedStdout();
-        EXPECT_FALSE(printed.empty());  // the file error's description
-        EXPECT_LT(printed.size(), 261u);
-        EXPECT_EQ(config.GetPrimaryPort(), 9);
+    };
+    sweep.attempt = [&] { saved = config->SetPrimaryPort(9); };
+    sweep.finish = [&] {
+        printed = testing::internal::GetCapturedStdout().size();
+        EXPECT_EQ(config->GetPrimaryPort(), 9);  // kept in memory either way
+        config.reset();
+    };
+    sweep.check = [&](const FaultRun& run) {
+        if (run.injected == 0) return;
+        // The failures before the move (the final directory sync fails
+        // after it, with the new file in place).
+        if (run.fileReport.first == FileOperation::kFlush && directory.ReadConfigBytes() != before) return;
+        EXPECT_EQ(saved, FALSE);
+        EXPECT_GT(printed, 0u);
+        EXPECT_LT(printed, 261u);
         EXPECT_EQ(directory.ReadConfigBytes(), before);
         EXPECT_EQ(EntriesIn(directory.Path()), 1);  // no temporary file left
-    }
-    kavex::config::SetSaveFaultHook(nullptr);
-    CPortConfig config;
-    EXPECT_EQ(config.SetPrimaryPort(9), 1);
+    };
+    EXPECT_GE(kavex::test::SweepFileFaults(FileFaultPlan{}, sweep), 7);
     EXPECT_EQ(CPortConfig().GetPrimaryPort(), 9);
 }
 
 TEST_F(SafeSaveTest, AFailingFirstSaveCreatesNoFile) {
-    kavex::config::SetSaveFaultHook(FailTheChosenStep);
-    for (SaveStep step : kAllSteps) {
-        g_failingStep = step;
-        CPortConfig config;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(config.Save(), 0);
-        testing::internal::GetCapturedStdout();
-        EXPECT_FALSE(directory.ConfigExists()) << static_cast<int>(step);
+    BOOL saved = FALSE;
+    std::unique_ptr<CPortConfig> config;
+    FaultSweep sweep;
+    // The object's own load (of no file) is made before the failures start.
+    sweep.prepare = [&] { config = std::make_unique<CPortConfig>(); };
+    sweep.attempt = [&] { saved = config->Save(); };
+    sweep.finish = [&] { config.reset(); };
+    sweep.check = [&](const FaultRun& run) {
+        if (run.injected == 0 || run.fileReport.first == FileOperation::kFlush) {
+            directory.RemoveConfig();
+            return;
+        }
+        EXPECT_EQ(saved, FALSE);
+        EXPECT_FALSE(directory.ConfigExists());
         EXPECT_EQ(EntriesIn(directory.Path()), 0);
-    }
+    };
+    kavex::test::SweepFileFaults(FileFaultPlan{}, sweep);
 }
+#endif
 
 TEST_F(SafeSaveTest, AFileHeldOpenElsewhereIsNeitherLoadedNorSaved) {
     kavex::test::WritePortConfig(directory, 3, {0, 0, 0, 0});
@@ -106,31 +117,41 @@ TEST_F(SafeSaveTest, AFileHeldOpenElsewhereIsNeitherLoadedNorSaved) {
 }
 
 #ifndef _WIN32
-SaveStep g_crashStep = SaveStep::kOpenTarget;
-bool CrashAtTheChosenStep(SaveStep step) {
-    if (step == g_crashStep) _exit(0);
-    return false;
-}
+void EndTheProcess(FileOperation) { _exit(0); }
 
-TEST_F(SafeSaveTest, AProcessEndingAtAnyStepLeavesTheOldFileIntact) {
+TEST_F(SafeSaveTest, AProcessEndingAtAnyOperationLeavesTheOldFileIntact) {
     kavex::test::WritePortConfig(directory, 3, {1, 2, 0, 0});
     const std::string before = directory.ReadConfigBytes();
-    for (SaveStep step : kAllSteps) {
-        g_crashStep = step;
+    for (unsigned long n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_LT(n, 50u);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            kavex::config::SetSaveFaultHook(CrashAtTheChosenStep);
             CPortConfig config;
+            FileFaultPlan plan;
+            plan.failAt = n;
+            plan.atFault = EndTheProcess;
+            kavex::posix::faults::ArmFileFaults(plan);
             config.SetPrimaryPort(9);
-            _exit(1);  // the hook never fired
+            _exit(1);  // the save ran whole before the Nth operation
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << static_cast<int>(step);
-        EXPECT_EQ(directory.ReadConfigBytes(), before) << static_cast<int>(step);
-        EXPECT_EQ(CPortConfig().GetPrimaryPort(), 3);
+        if (WEXITSTATUS(status) == 1) {
+            EXPECT_GE(n, 7u);  // open and close the target, create, open, write, flush and close the copy
+            EXPECT_EQ(CPortConfig().GetPrimaryPort(), 9);
+            break;
+        }
+        ASSERT_EQ(WEXITSTATUS(status), 0);
+        // Ended before its new file was in place, or once it was.
+        const int primary = CPortConfig().GetPrimaryPort();
+        EXPECT_TRUE(primary == 3 || primary == 9) << primary;
+        if (primary == 3) {
+            EXPECT_EQ(directory.ReadConfigBytes(), before);
+        }
+        if (primary == 9) kavex::test::WritePortConfig(directory, 3, {1, 2, 0, 0});
     }
 }
 

@@ -17,6 +17,10 @@
 #include "settings/version_fields.h"
 #include "support/settings_env.h"
 
+#ifndef _WIN32
+#include "platform/posix/fault_injection.h"
+#endif
+
 using kavex::test::FileExists;
 using kavex::test::ReadBytes;
 using kavex::test::SealedImage;
@@ -250,9 +254,14 @@ TEST_F(VersionConfigTest, AReadOnlyFileIsRewritten) {
 TEST_F(VersionConfigTest, AFailedSaveLeavesThePreviousFileWhole) {
     const std::string path = env.ScratchFile("whole.cfg");
     CVersionConfig config(path.c_str(), TRUE);
+#ifndef _WIN32
+    // The POSIX layer's switch makes every write fail, as a full disk does.
     const std::string before = ReadBytes(path);
-    kavex::config::SetSaveFaultHook(
-        [](kavex::config::SaveStep step) { return step == kavex::config::SaveStep::kWriteTemp; });
+    kavex::posix::faults::FileFaultPlan plan;
+    plan.failAt = 1;
+    plan.persistent = true;
+    plan.operations = kavex::posix::faults::Mask(kavex::posix::faults::FileOperation::kWrite);
+    kavex::posix::faults::ArmFileFaults(plan);
     EXPECT_FALSE(config.SetNumber757(757));
     EXPECT_EQ(ReadBytes(path), before);
 
@@ -264,7 +273,8 @@ TEST_F(VersionConfigTest, AFailedSaveLeavesThePreviousFileWhole) {
     EXPECT_TRUE(config.Load(path.c_str()));
     EXPECT_EQ(+Shared().VersionNumber, 12);
     EXPECT_EQ(ReadBytes(path), oldImage);
-    kavex::config::SetSaveFaultHook(nullptr);
+    kavex::posix::faults::DisarmFileFaults();
+#endif
 
     // What an interrupted save leaves behind goes with the next save.
     const std::string leftover = env.ScratchFile("~vc1A2B.tmp");

@@ -1,8 +1,14 @@
 #include "support/failing_allocation.h"
 
+#include "support/allocation_faults.h"
+
 #include <cstdlib>
 #include <new>
 
+#ifdef _WIN32
+// Windows: this file replaces the global operator new itself (the
+// replacement of allocation_faults.cpp needs aligned_alloc, which the
+// Windows C library lacks).
 namespace {
 
 thread_local int t_failuresLeft = 0;
@@ -51,6 +57,23 @@ FailingAllocations::FailingAllocations(int count) : previous_(t_failuresLeft) {
 FailingAllocations::~FailingAllocations() { t_failuresLeft = previous_; }
 
 int FailingAllocations::Failed() const { return t_failed; }
+
+#else
+// POSIX: on top of the one replacement of allocation_faults.cpp.
+namespace kavex::test {
+
+#ifdef KAVEX_HAVE_ALLOCATION_FAULTS
+FailingAllocations::FailingAllocations(int count) : previous_(0) { ArmAllocationFaults(1, count > 1); }
+FailingAllocations::~FailingAllocations() { DisarmAllocationFaults(); }
+int FailingAllocations::Failed() const { return static_cast<int>(AllocationFaultsSoFar().injected); }
+#else
+// Built without a replacement (ThreadSanitizer brings its own): nothing fails.
+FailingAllocations::FailingAllocations(int) : previous_(0) {}
+FailingAllocations::~FailingAllocations() = default;
+int FailingAllocations::Failed() const { return 0; }
+#endif
+
+#endif
 
 bool FailingAllocations::Available() {
     FailingAllocations probe(1);

@@ -38,6 +38,7 @@ foreach(gtest_target gtest gtest_main gmock gmock_main)
 endforeach()
 
 file(GLOB_RECURSE KAVEX_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+list(FILTER KAVEX_TEST_SOURCES EXCLUDE REGEX "/tests/fuzz/")
 add_executable(kavex_tests ${KAVEX_TEST_SOURCES})
 target_include_directories(kavex_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(kavex_tests PRIVATE kavex_core gtest_main gmock)

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <new>
 
 #include <algorithm>
 #include <cerrno>
@@ -62,7 +63,14 @@ std::shared_ptr<CommDevice> CommDevice::Open(int portNumber, bool overlapped) {
         close(fd);
         return nullptr;
     }
-    auto device = std::make_shared<CommDevice>(fd, overlapped);
+    std::shared_ptr<CommDevice> device;
+    try {
+        device = std::make_shared<CommDevice>(fd, overlapped);
+    } catch (const std::bad_alloc&) {
+        close(fd);  // with it the exclusive hold on the device
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     device->dcb_ = DcbFromTermios(settings);
     device->ReadLineErrorCounts(&device->errorCounts_);
     return device;

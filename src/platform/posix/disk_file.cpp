@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/share_access.h"
 #include "platform/posix/unique_fd.h"
@@ -23,6 +25,9 @@ BOOL FailWithPathError(const char* path) {
     SetLastError(PathError(path, errno));
     return FALSE;
 }
+
+using faults::FailsByInjection;
+using faults::FileOperation;
 
 // Opens the file as the creation disposition says. *created tells whether
 // this call made it.
@@ -84,6 +89,7 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    if (FailsByInjection(FileOperation::kOpen)) return nullptr;
     // O_NONBLOCK: a path that is no regular file (a FIFO, a terminal behind a
     // link) must not block the open; it is refused below. It changes nothing
     // for a regular file.
@@ -131,7 +137,17 @@ std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD
     const bool existed =
         !created && (creationDisposition == OPEN_ALWAYS || creationDisposition == CREATE_ALWAYS);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return std::make_shared<DiskFile>(fd.Release(), access);
+    // The object takes the descriptor only once it exists: memory running
+    // out here closes the descriptor, and with it the share marks.
+    std::shared_ptr<DiskFile> file;
+    try {
+        file = std::make_shared<DiskFile>(fd.Get(), access);
+    } catch (const std::bad_alloc&) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    fd.Release();
+    return file;
 }
 
 DiskFile::DiskFile(int fd, DWORD access) : fd_(fd), access_(access) {}
@@ -141,6 +157,7 @@ DiskFile::~DiskFile() { close(fd_); }
 BOOL DiskFile::Read(void* buffer, DWORD count, DWORD* transferred) {
     *transferred = 0;
     if (!(access_ & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    if (FailsByInjection(FileOperation::kRead)) return FALSE;
     auto* bytes = static_cast<char*>(buffer);
     while (*transferred < count) {
         const ssize_t n = read(fd_, bytes + *transferred, count - *transferred);
@@ -157,6 +174,10 @@ BOOL DiskFile::Read(void* buffer, DWORD count, DWORD* transferred) {
 BOOL DiskFile::Write(const void* buffer, DWORD count, DWORD* transferred) {
     *transferred = 0;
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    // A disk that fills up during a write has stored part of the data.
+    DWORD error = 0;
+    const bool fails = faults::InjectFileFault(FileOperation::kWrite, &error);
+    if (fails) count /= 2;
     const auto* bytes = static_cast<const char*>(buffer);
     while (*transferred < count) {
         const ssize_t n = write(fd_, bytes + *transferred, count - *transferred);
@@ -165,11 +186,12 @@ BOOL DiskFile::Write(const void* buffer, DWORD count, DWORD* transferred) {
         if (n == 0) return Fail(ERROR_DISK_FULL);
         *transferred += static_cast<DWORD>(n);
     }
-    return TRUE;
+    return fails ? Fail(error) : TRUE;
 }
 
 BOOL DiskFile::Flush() {
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (FailsByInjection(FileOperation::kFlush)) return FALSE;
     return fsync(fd_) == 0 ? TRUE : FailWithErrno();
 }
 
@@ -215,6 +237,7 @@ DWORD DiskFile::SetPointer(LONG distanceLow, PLONG distanceHigh, DWORD moveMetho
 
 BOOL DiskFile::SetEnd() {
     if (!(access_ & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (FailsByInjection(FileOperation::kSetLength)) return FALSE;
     const off_t position = lseek(fd_, 0, SEEK_CUR);
     if (position < 0 || ftruncate(fd_, position) != 0) return FailWithErrno();
     return TRUE;

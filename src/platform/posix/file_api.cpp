@@ -5,8 +5,12 @@
 #include "platform/posix/disk_file.h"
 #include "platform/posix/drive_paths.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/io_service.h"
 #include "platform/posix/win32_file.h"
+
+#include <new>
+#include <string>
 
 using kavex::posix::CommDevice;
 using kavex::posix::Fail;
@@ -32,15 +36,9 @@ BOOL StartOverlapped(HANDLE hFile, PendingTransfer::Kind kind, LPCVOID lpBuffer,
                                  routine);
 }
 
-}  // namespace
-
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
-    if (lpFileName == nullptr || *lpFileName == '\0') {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+// CreateFileA without its guard against memory running out.
+HANDLE OpenObject(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, DWORD dwCreationDisposition,
+                  DWORD dwFlagsAndAttributes) {
     std::shared_ptr<kavex::posix::KernelObject> object;
     if (const int port = kavex::posix::ComPortNumberFromName(lpFileName)) {
         // Communications devices exist already and are never shared.
@@ -61,14 +59,39 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     return kavex::posix::InsertObject(std::move(object));
 }
 
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
+    if (lpFileName == nullptr || *lpFileName == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    // As a system call, it reports memory running out as an error.
+    try {
+        return OpenObject(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                          dwFlagsAndAttributes);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+}
+
 BOOL CloseHandle(HANDLE hObject) {
     // Closing a device ends its pending transfers, and the I/O service lets
     // go of it, so the device is closed (and can be opened again) on return.
-    if (auto device = AsComm(kavex::posix::LookupObject(hObject))) {
+    const auto object = kavex::posix::LookupObject(hObject);
+    if (auto device = AsComm(object)) {
         device->Close();
         kavex::posix::ForgetDevice(device.get());
     }
-    return kavex::posix::RemoveObject(hObject) ? TRUE : FALSE;
+    const bool diskFile = std::dynamic_pointer_cast<kavex::posix::DiskFile>(object) != nullptr;
+    if (!kavex::posix::RemoveObject(hObject)) return FALSE;
+    // A close that fails (a write the system deferred) still releases the handle.
+    using kavex::posix::faults::FileOperation;
+    if (diskFile && kavex::posix::faults::FailsByInjection(FileOperation::kClose)) return FALSE;
+    return TRUE;
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,

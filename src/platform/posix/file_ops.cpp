@@ -13,6 +13,7 @@
 #include "platform/posix/disk_file.h"
 #include "platform/posix/drive_paths.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win32_file.h"
@@ -49,6 +50,8 @@ bool SyncDirectory(const std::string& directory) {
 }  // namespace kavex::posix
 
 using kavex::posix::Fail;
+using kavex::posix::faults::FailsByInjection;
+using kavex::posix::faults::FileOperation;
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
     if (lpFileName == nullptr) {
@@ -101,6 +104,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
             return Fail(ERROR_ACCESS_DENIED);
         }
     }
+    if (FailsByInjection(FileOperation::kMove)) return FALSE;
     const int result =
         (dwFlags & MOVEFILE_REPLACE_EXISTING)
             ? rename(lpExistingFileName, lpNewFileName)
@@ -111,6 +115,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return kavex::posix::FailForPath(lpNewFileName);
     }
     if (dwFlags & MOVEFILE_WRITE_THROUGH) {
+        if (FailsByInjection(FileOperation::kFlush)) return FALSE;
         const std::string newDirectory = kavex::posix::DirectoryOf(lpNewFileName);
         const std::string oldDirectory = kavex::posix::DirectoryOf(lpExistingFileName);
         if (!kavex::posix::SyncDirectory(newDirectory)) return kavex::posix::FailWithErrno();
@@ -165,6 +170,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         (S_ISREG(status.st_mode) && kavex::posix::IsReadOnlyMode(status.st_mode))) {
         return Fail(ERROR_ACCESS_DENIED);
     }
+    if (FailsByInjection(FileOperation::kDelete)) return FALSE;
     return unlink(lpFileName) == 0 ? TRUE : kavex::posix::FailForPath(lpFileName);
 }
 
@@ -189,6 +195,7 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LP
         compose(uUnique);
         return uUnique & 0xFFFFu;
     }
+    if (FailsByInjection(FileOperation::kOpen)) return 0;
     static std::atomic<unsigned> counter{0};
     const unsigned start = static_cast<unsigned>(getpid()) * 2654435761u +
                            static_cast<unsigned>(time(nullptr)) + counter.fetch_add(1) * 7919u;

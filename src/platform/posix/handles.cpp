@@ -100,4 +100,11 @@ bool RemoveObject(HANDLE handle) {
     return true;
 }
 
+std::size_t OpenHandleCount() {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    std::size_t count = 0;
+    for (const auto& slot : Table()) count += slot ? 1 : 0;
+    return count;
+}
+
 }  // namespace kavex::posix

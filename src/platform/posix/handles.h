@@ -5,6 +5,7 @@
 // a handle up keeps its object alive even if another thread closes it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "platform/posix/win32_types.h"
@@ -42,5 +43,9 @@ std::shared_ptr<T> LookupObjectAs(HANDLE handle, DWORD wrongKindError) {
 // Removes the handle; the object is destroyed once no call still uses it.
 // False with ERROR_INVALID_HANDLE for a handle that is not in the table.
 bool RemoveObject(HANDLE handle);
+
+// The number of handles in the table, for tests that check that an
+// operation leaves none behind.
+std::size_t OpenHandleCount();
 
 }  // namespace kavex::posix

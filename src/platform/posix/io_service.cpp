@@ -21,13 +21,14 @@ namespace {
 
 class IoService {
 public:
-    IoService() {
-        if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
-    }
-
     bool Watch(const std::shared_ptr<CommDevice>& device) {
         std::lock_guard<std::mutex> lifecycle(lifecycle_);
-        if (wake_[0] < 0) return false;
+        // The wake pipe is made with the first transfer that has to wait, so
+        // that a process which never has one holds no descriptor for it.
+        if (wake_[0] < 0 && pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+            wake_[0] = wake_[1] = -1;
+            return false;
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const bool known =

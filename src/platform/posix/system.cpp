@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/fault_injection.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/win32_file.h"
 #include "platform/posix/win32_memory.h"
@@ -178,6 +179,7 @@ void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
 }
 
 void Sleep(DWORD dwMilliseconds) {
+    if (kavex::posix::faults::SleepReturnsAtOnce()) return;
     timespec remaining{static_cast<time_t>(dwMilliseconds / 1000),
                        static_cast<long>(dwMilliseconds % 1000) * 1000000L};
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {

@@ -1,0 +1,193 @@
+// kavexctl's argument handling over fuzzed command lines: the one parser
+// (ParseArgs, ParseNumber) and the commands that validate their options
+// before any work, run the way main() runs them.
+//
+// Input: one byte picks what runs, one the state of the configuration file,
+// then the arguments, separated by NUL bytes:
+//   config show|set|init --file F ARGS  on a file in a private directory,
+//                                        which starts missing, valid,
+//                                        corrupt, short or read-only;
+//   read ARGS                            with no library to load, so that
+//                                        whatever the options say, nothing
+//                                        touches a device;
+//   ParseArgs over a fuzzed option table, and ParseNumber.
+// Checked: the exit code is one kavexctl documents; a config command that
+// fails leaves the file as it was, one that succeeds leaves a file that
+// verifies, and show never writes; ParseArgs gives only the options it was
+// given and their values, and ParseNumber only numbers within the range.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/port_config.h"
+#include "config/sealed_file.h"
+#include "fuzz_support.h"
+#include "kavexctl/commands.h"
+#include "kavexctl/options.h"
+
+using kavex::fuzz::FuzzInput;
+
+namespace {
+
+std::vector<std::string> Arguments(FuzzInput& input) {
+    std::vector<std::string> arguments;
+    while (!input.Empty() && arguments.size() < 16) arguments.push_back(input.Token('\0'));
+    return arguments;
+}
+
+// argv as main() hands it on: pointers into strings the caller keeps.
+std::vector<char*> Argv(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+bool IsExitCode(int code) {
+    return code == kavexctl::kExitOk || code == kavexctl::kExitFailure || code == kavexctl::kExitUsage ||
+           code == kavexctl::kExitUnavailable;
+}
+
+std::string ValidImage() {
+    auto record = std::make_unique<PortConfigRecord>();
+    CPortConfig::SetDefaults(*record);
+    record->PrimaryPort = 3;
+    record->FurtherPorts[0] = 4;
+    const std::string path = kavex::fuzz::ScratchDirectory() + "/valid.ini";
+    std::string error;
+    if (!kavex::config::WriteSealedFile(path.c_str(), record.get(), sizeof *record, &error)) std::abort();
+    return kavex::fuzz::FileBytes(path);
+}
+
+bool Verifies(const std::string& path) {
+    auto record = std::make_unique<PortConfigRecord>();
+    return kavex::config::ReadSealedFile(path.c_str(), record.get(), sizeof *record).status ==
+           kavex::config::SealedReadStatus::kOk;
+}
+
+void RunConfig(FuzzInput& input, std::uint8_t command) {
+    static const std::string valid = ValidImage();
+    const std::string path = kavex::fuzz::ScratchDirectory() + "/ipportconfig.ini";
+    const std::uint8_t state = input.Byte();
+    std::string image = valid;
+    switch (state % 5) {
+        case 0: kavex::fuzz::PutFile(path, nullptr); break;
+        case 1: kavex::fuzz::PutFile(path, &image); break;
+        case 2:
+            image[state % image.size()] ^= 0x40;
+            kavex::fuzz::PutFile(path, &image);
+            break;
+        case 3:
+            image.resize(state);
+            kavex::fuzz::PutFile(path, &image);
+            break;
+        default:
+            kavex::fuzz::PutFile(path, &image);
+            chmod(path.c_str(), 0444);
+            break;
+    }
+    const char* subcommands[] = {"show", "set", "init"};
+    const std::string subcommand = subcommands[command % 3];
+    // The file is always the private one: it comes first, and arguments
+    // that could name another one (--file, or abbreviations of it) are left
+    // out. "--" and everything else reach the parser as given.
+    std::vector<std::string> arguments = {"config", subcommand, "--file", path};
+    for (std::string& argument : Arguments(input)) {
+        if (argument.rfind("--f", 0) == 0) continue;
+        arguments.push_back(std::move(argument));
+    }
+    const std::string before = kavex::fuzz::FileBytes(path);
+    std::vector<char*> argv = Argv(arguments);
+    const int code = kavexctl::RunConfig(static_cast<int>(arguments.size()), argv.data());
+    KAVEX_FUZZ_CHECK(IsExitCode(code) && code != kavexctl::kExitUnavailable);
+    const std::string after = kavex::fuzz::FileBytes(path);
+    if (subcommand == "show" || code != kavexctl::kExitOk) KAVEX_FUZZ_CHECK(after == before);
+    if (subcommand != "show" && code == kavexctl::kExitOk && after != before)
+        KAVEX_FUZZ_CHECK(Verifies(path));
+    chmod(path.c_str(), 0644);
+}
+
+void RunRead(FuzzInput& input) {
+    std::vector<std::string> arguments = {"read"};
+    for (std::string& argument : Arguments(input)) arguments.push_back(std::move(argument));
+    std::vector<char*> argv = Argv(arguments);
+    const int code = kavexctl::RunRead(static_cast<int>(arguments.size()), argv.data());
+    // Without a library nothing can succeed but help.
+    KAVEX_FUZZ_CHECK(code == kavexctl::kExitOk || code == kavexctl::kExitUsage ||
+                     code == kavexctl::kExitUnavailable);
+}
+
+void Parse(FuzzInput& input) {
+    static const kavexctl::OptionSpec kSpecs[] = {
+        {"file", true},    {"json", false}, {"length", true}, {"count", true},
+        {"config", false}, {"port", true},  {"gap", true},    {"all", false},
+    };
+    const std::uint8_t chosen = input.Byte();
+    std::vector<kavexctl::OptionSpec> specs;
+    for (unsigned k = 0; k < 8; ++k) {
+        if (chosen & (1u << k)) specs.push_back(kSpecs[k]);
+    }
+    const long low = static_cast<long>(static_cast<std::int8_t>(input.Byte())) * 1000;
+    const long high = low + static_cast<long>(input.Byte()) * 100000;
+    std::vector<std::string> arguments = {"command"};
+    for (std::string& argument : Arguments(input)) arguments.push_back(std::move(argument));
+    const std::vector<std::string> given = arguments;
+    std::vector<char*> argv = Argv(arguments);
+
+    kavexctl::ParsedArgs parsed;
+    // ParseArgs takes an initializer list; the fuzzed table is handed over
+    // through the widest one, with unused entries named so that no
+    // argument can match them.
+    const kavexctl::OptionSpec none{"\x01unused", false};
+    auto spec = [&](std::size_t k) { return k < specs.size() ? specs[k] : none; };
+    const bool ok = kavexctl::ParseArgs(
+        "fuzz", static_cast<int>(arguments.size()), argv.data(),
+        {spec(0), spec(1), spec(2), spec(3), spec(4), spec(5), spec(6), spec(7)}, &parsed);
+    if (!ok) return;
+    for (const auto& value : parsed.values) {
+        bool known = value.first == none.name;
+        for (const auto& option : specs) known = known || value.first == option.name;
+        KAVEX_FUZZ_CHECK(known);
+    }
+    // Every operand is one of the arguments, and none is lost or made up.
+    KAVEX_FUZZ_CHECK(parsed.operands.size() < given.size());
+    for (const std::string& operand : parsed.operands) {
+        bool found = false;
+        for (std::size_t k = 1; k < given.size(); ++k) found = found || given[k] == operand;
+        KAVEX_FUZZ_CHECK(found);
+        long number = 0;
+        if (kavexctl::ParseNumber(operand, low, high, &number)) {
+            KAVEX_FUZZ_CHECK(number >= low && number <= high);
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // No library to load: `read` ends before it could open a device.
+    setenv("KAVEX_LIBRARY", "/nonexistent/libkavex.so", 1);
+    // The commands print records and usage; only their results count here.
+    const int devNull = open("/dev/null", O_WRONLY);
+    if (devNull >= 0) dup2(devNull, STDOUT_FILENO);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    const std::uint8_t what = input.Byte();
+    switch (what % 3) {
+        case 0: RunConfig(input, what / 3); break;
+        case 1: RunRead(input); break;
+        default: Parse(input); break;
+    }
+    return 0;
+}
