@@ -264,14 +264,17 @@ TEST_F(VersionConfigTest, AFailedSaveLeavesThePreviousFileWhole) {
     kavex::posix::faults::ArmFileFaults(plan);
     EXPECT_FALSE(config.SetNumber757(757));
     EXPECT_EQ(ReadBytes(path), before);
+#endif
 
-    // The older form too: its conversion fails, the old file stays whole.
+    // The older form too: its conversion fails, the old file stays whole
+    // (where the writes can be made to fail).
     VersionConfigRecord old = Defaults();
     old.VersionNumber = 12;
     const std::string oldImage = kavex::test::OldFormImage(old);
     WriteBytes(path, oldImage);
     EXPECT_TRUE(config.Load(path.c_str()));
     EXPECT_EQ(+Shared().VersionNumber, 12);
+#ifndef _WIN32
     EXPECT_EQ(ReadBytes(path), oldImage);
     kavex::posix::faults::DisarmFileFaults();
 #endif
