@@ -22,7 +22,7 @@ public:
     static bool Available();
 
 private:
-    int previous_;
+    [[maybe_unused]] int previous_;
 };
 
 }  // namespace kavex::test

@@ -102,6 +102,10 @@ std::string FileVersion(const std::string& path) {
 #else
 // The library's soname (libkavex.so.1): the file the library's package
 // installs, and the one name that stays bound to this interface version.
+// The build gives it (tools/CMakeLists.txt).
+#ifndef KAVEX_LIBRARY_FILE
+#define KAVEX_LIBRARY_FILE "libkavex.so.1"
+#endif
 constexpr const char* kLibraryName = KAVEX_LIBRARY_FILE;
 constexpr const char* kWhereToPutIt =
     "Build the library (cmake --build build), or name the one to try with --library PATH (or\n"
