@@ -427,6 +427,30 @@ run_once kavexctl_version "$kavexctl" --version
 seen "kavexctl $version" || { ok=0 why="--version did not print kavexctl $version"; }
 check $ok KavexctlExe.LinuxOnlyCommandsSaySo "$why"
 
+echo "-- kavexctl.exe monitor COM2 --seconds 10, a standard reader sending on COM12"
+start kavexctl_monitor "$kavexctl" monitor COM2 --seconds 10
+ok=1 why=""
+if expect "Monitoring COM2 at 1200 baud.*" 60; then
+  send com12 '\x020123456789\r\n'
+  expect ".*a standard reader.*" 30 || { ok=0 why="no verdict of a standard reader"; }
+else ok=0 why="monitor did not open COM2"; fi
+finish || { [ $ok = 0 ] || why="monitor did not exit with 0 after its seconds"; ok=0; }
+check $ok KavexctlExe.MonitorJudgesAStandardReader "$why"
+
+echo "-- kavexctl.exe settings init and show --json on a file of its own"
+run_once kavexctl_settings_init "$kavexctl" settings init --file 'tools\qelversion-test.cfg'
+ok=1 why=""
+if [ "$status" -ne 0 ]; then ok=0 why="settings init exited with $status"
+else
+  run_once kavexctl_settings_show "$kavexctl" settings show --file 'tools\qelversion-test.cfg' --json
+  if [ "$status" -ne 0 ]; then ok=0 why="settings show exited with $status"
+  elif ! seen '  "VersionNumber": 29,' || ! seen '  "IpPort": 8998,'; then
+    ok=0 why="the defaults and fill-ins are not shown"
+  fi
+fi
+rm -f tools/qelversion-test.cfg
+check $ok KavexctlExe.SettingsInitAndShow "$why"
+
 # ---- a host linked MSVC-style against Kavex.lib --------------------------------------
 echo "-- kavex_msvc_host.exe: clang-cl (MSVC mode, MinGW headers) and lld-link against Kavex.lib"
 msvc=$work/msvc

@@ -5,7 +5,8 @@
 // library's serial port object itself: it opens the port as the library
 // opens a reader port (1200 baud 8N1, XON/XOFF, 10000-byte queues, reads
 // that return at once), but for overlapped I/O, waits for EV_RXCHAR with
-// WaitEventOverlapped, takes what has come with ReadOverlapped and learns
+// WaitEventOverlapped, takes what the input queue holds (ClearCommError's
+// count) with ReadOverlapped and learns
 // through QueryOverlappedResult when a wait has ended. Between the waits it
 // watches the clock: a pause of 20 byte times (at least 100 ms) ends a burst.
 // Ctrl-C, or the end of --seconds, cancels the pending wait with
@@ -138,6 +139,8 @@ public:
             OVERLAPPED wait{};
             wait.hEvent = wake_;
             DWORD events = 0;
+            // The event is set again by the end of this wait only.
+            ResetEvent(wake_);
             bool ended = port_.WaitEventOverlapped(events, wait);
             while (!ended) {
                 if (options_.seconds > 0 && Clock::now() >= deadline) signals_.Trigger();
@@ -150,7 +153,12 @@ public:
                 if (result == WAIT_OBJECT_0) ended = port_.QueryOverlappedResult(wait, transferred, FALSE);
                 if (!ended) EndBurstAfterPause();
             }
-            if (ended) TakeWhatHasCome();
+            // A wait can end with nothing to read (a driver that reports
+            // unread bytes again): the pause still ends the burst.
+            if (ended && !TakeWhatHasCome()) {
+                EndBurstAfterPause();
+                Sleep(5);  // and such a wait is not made again at once
+            }
         }
         EndBurst();
     }
@@ -177,17 +185,25 @@ private:
         }
     }
 
-    void TakeWhatHasCome() {
+    // Reads what the input queue holds, asking for exactly that many bytes
+    // (a read of an empty queue would be left pending by some drivers).
+    // True when bytes came.
+    bool TakeWhatHasCome() {
         unsigned char buffer[256];
         Event done;
+        bool any = false;
         for (;;) {
+            COMSTAT status{};
+            port_.ClearErrors(status);
+            if (status.cbInQue == 0) return any;
+            const DWORD wanted = status.cbInQue < sizeof buffer ? status.cbInQue : sizeof buffer;
             OVERLAPPED read{};
             read.hEvent = done.Get();
             DWORD received = 0;
-            // Reads take what has come and never wait, so this ends at once.
-            port_.ReadOverlapped(buffer, sizeof buffer, read);
+            port_.ReadOverlapped(buffer, wanted, read);
             port_.QueryOverlappedResult(read, received, TRUE);
-            if (received == 0) return;
+            if (received == 0) return any;
+            any = true;
             for (DWORD i = 0; i < received; ++i) Show(buffer[i]);
         }
     }
