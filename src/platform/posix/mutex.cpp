@@ -1,11 +1,17 @@
 // CreateMutexA and ReleaseMutex: a process-shared, robust, recursive pthread
 // mutex in a named object's shared memory.
 //
-// pthread gives the Win32 semantics directly: the owner is a thread; it may
-// lock again and must unlock as often; another thread's unlock fails
-// (EPERM); and when the owner ends holding it, the next locker gets it with
-// EOWNERDEAD, which is Windows's WAIT_ABANDONED.
+// pthread gives most of the Win32 semantics directly: the owner is a thread;
+// it may lock again and must unlock as often; and when the owner ends
+// holding it, the next locker gets it with EOWNERDEAD, which is Windows's
+// WAIT_ABANDONED. Beside the mutex the shared memory records the owning
+// thread and how often it holds the mutex, so that a ReleaseMutex by any
+// other thread fails with ERROR_NOT_OWNER without touching the mutex.
 #include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <new>
 
 #include <cerrno>
 #include <ctime>
@@ -21,7 +27,17 @@ namespace kavex::posix {
 
 namespace {
 
+struct SharedMutex {
+    pthread_mutex_t mutex;
+    std::atomic<pid_t> owner;  // the thread holding it, 0 when none
+    unsigned depth;            // how often it holds it; changed by the owner only
+};
+static_assert(std::atomic<pid_t>::is_always_lock_free, "the owner is shared between processes");
+
 void InitializeMutex(void* data) {
+    auto* shared = new (data) SharedMutex{};
+    shared->owner.store(0);
+    data = &shared->mutex;
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
@@ -58,10 +74,11 @@ public:
             result = pthread_mutex_clocklock(Mutex(), CLOCK_MONOTONIC, &deadline);
         }
         switch (result) {
-            case 0: return WAIT_OBJECT_0;
+            case 0: Taken(false); return WAIT_OBJECT_0;
             case EOWNERDEAD:
                 // The owner ended holding it: this thread owns it now.
                 pthread_mutex_consistent(Mutex());
+                Taken(true);
                 return WAIT_ABANDONED;
             case EBUSY:
             case ETIMEDOUT: return WAIT_TIMEOUT;
@@ -70,13 +87,27 @@ public:
     }
 
     BOOL Release() {
+        SharedMutex* shared = Shared();
+        if (shared->owner.load() != gettid()) return Fail(ERROR_NOT_OWNER);
+        if (--shared->depth == 0) shared->owner.store(0);
         const int result = pthread_mutex_unlock(Mutex());
         if (result == 0) return TRUE;
         return Fail(result == EPERM ? ERROR_NOT_OWNER : Win32ErrorFromErrno(result));
     }
 
 private:
-    pthread_mutex_t* Mutex() const { return static_cast<pthread_mutex_t*>(segment_->Data()); }
+    SharedMutex* Shared() const { return static_cast<SharedMutex*>(segment_->Data()); }
+    pthread_mutex_t* Mutex() const { return &Shared()->mutex; }
+
+    // This thread holds the mutex once more (afresh after an owner that died).
+    void Taken(bool abandoned) {
+        SharedMutex* shared = Shared();
+        if (abandoned || shared->owner.load() != gettid()) {
+            shared->owner.store(gettid());
+            shared->depth = 0;
+        }
+        ++shared->depth;
+    }
 
     const std::shared_ptr<SharedSegment> segment_;
 };
@@ -89,9 +120,9 @@ using kavex::posix::MutexObject;
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES /*lpMutexAttributes*/, BOOL bInitialOwner, LPCSTR lpName) {
     bool created = false;
-    auto segment =
-        kavex::posix::SharedSegment::Open(lpName, kavex::posix::NamedKind::kMutex, sizeof(pthread_mutex_t),
-                                          kavex::posix::InitializeMutex, &created);
+    auto segment = kavex::posix::SharedSegment::Open(lpName, kavex::posix::NamedKind::kMutex,
+                                                     sizeof(kavex::posix::SharedMutex),
+                                                     kavex::posix::InitializeMutex, &created);
     if (!segment) return nullptr;
     auto mutex = std::make_shared<MutexObject>(std::move(segment));
     // The creator alone gets the initial ownership it asks for.
