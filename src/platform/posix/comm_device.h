@@ -8,8 +8,11 @@
 // them.
 #pragma once
 
+#include <termios.h>
+
+#include <atomic>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,6 +61,9 @@ public:
     BOOL ClearError(DWORD* errors, COMSTAT* status);
     BOOL SetBreak(bool on);
     BOOL GetModemStatus(DWORD* status);
+    // EscapeCommFunction moved DTR or RTS: the next SetState applies the
+    // control modes to them again, as a Windows driver does.
+    void ForgetAppliedModemLines();
 
     // Line events (comm_events.h).
     BOOL SetEventMask(DWORD mask);
@@ -88,7 +94,7 @@ private:
     void StartProgress(PendingTransfer& transfer);
     // With ioMutex_ held: ends the transfers that `matches` picks.
     template <class Predicate>
-    void AbortLocked(std::deque<std::shared_ptr<PendingTransfer>>& queue, Predicate matches);
+    void AbortLocked(std::list<std::shared_ptr<PendingTransfer>>& queue, Predicate matches);
     // With ioMutex_ held: ends the pending event wait.
     void EndWaitLocked(DWORD error, DWORD events);
     // PurgeComm's PURGE_RXABORT and PURGE_TXABORT: every pending read or
@@ -104,14 +110,36 @@ private:
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
     };
     bool ReadLineErrorCounts(LineErrorCounts* counts) const;
-    void ApplyModemLines(const DCB& dcb) const;
+    // With mutex_ held: DTR and RTS as the DCB's control modes want them.
+    void ApplyModemLinesLocked(const DCB& dcb);
     COMMTIMEOUTS Timeouts();
+
+    // What the device has, kept so that what it has already is not applied
+    // again: the layer holds the tty exclusively (flock), so only this
+    // object changes its settings while it is open.
+    enum class ModemLines { kUnknown, kNone, kPresent };
+    struct AppliedLines {
+        bool valid = false;  // false: apply them at the next SetState
+        int set = 0;
+        int clear = 0;
+    };
 
     const int fd_;
     const bool overlapped_;
-    std::mutex mutex_;  // the settings below
+    // Set once by Open, before the device is shared.
+    bool hasLineCounters_ = false;  // TIOCGICOUNT answers (real UARTs)
+    std::mutex mutex_;              // the settings below
     DCB dcb_{};
+    termios termios_{};  // the tty's settings, as last read or applied
+    ModemLines modemLines_ = ModemLines::kUnknown;
+    AppliedLines appliedLines_;
     COMMTIMEOUTS timeouts_{};
+    // The time-outs are those of reads that return at once with what is
+    // queued (the reader's setting): the synchronous read's fast path.
+    std::atomic<bool> immediateReads_{false};
+    // A byte was written since the output was last drained or purged:
+    // FlushFileBuffers has something to wait for.
+    std::atomic<bool> outputSent_{false};
     DWORD inQueueSize_ = 0;
     DWORD outQueueSize_ = 0;
     LineErrorCounts errorCounts_;
@@ -120,8 +148,8 @@ private:
     // Pending transfers, in order. Lock order: the I/O service's lock, then
     // ioMutex_, then the wait lock.
     std::mutex ioMutex_;
-    std::deque<std::shared_ptr<PendingTransfer>> reads_;
-    std::deque<std::shared_ptr<PendingTransfer>> writes_;
+    std::list<std::shared_ptr<PendingTransfer>> reads_;
+    std::list<std::shared_ptr<PendingTransfer>> writes_;
     std::shared_ptr<PendingTransfer> eventWait_;
     std::optional<unsigned char> immediateChar_;  // TransmitCommChar's, not yet sent
 };

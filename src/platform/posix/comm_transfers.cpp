@@ -74,6 +74,7 @@ CommDevice::Step CommDevice::WriteStep(TransferProgress& write, std::int64_t* wa
         const ssize_t put = ::write(fd_, write.buffer + write.transferred, write.count - write.transferred);
         if (put > 0) {
             write.transferred += static_cast<DWORD>(put);
+            outputSent_ = true;
             events_.NoteSent();
             continue;
         }
@@ -95,6 +96,18 @@ CommDevice::Step CommDevice::WriteStep(TransferProgress& write, std::int64_t* wa
 }
 
 BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
+    // A read that returns at once with what is queued (a reader port's poll)
+    // needs neither the clock nor the settings' lock: one read(2).
+    if (immediateReads_.load(std::memory_order_acquire)) {
+        TransferProgress read;
+        read.buffer = static_cast<unsigned char*>(buffer);
+        read.count = count;
+        std::int64_t waitMs = -1;
+        DWORD error = 0;
+        ReadStep(read, &waitMs, &error);
+        *transferred = read.transferred;
+        return error == 0 ? TRUE : Fail(error);
+    }
     TransferProgress read = ProgressOf(buffer, count);
     read.readLimits = ReadLimits(Timeouts(), count);
     for (;;) {
@@ -211,6 +224,7 @@ DWORD CommDevice::SendImmediateLocked() {
     } while (put < 0 && errno == EINTR);
     if (put == 1) {
         immediateChar_.reset();
+        outputSent_ = true;
         events_.NoteSent();
         return 0;
     }
@@ -283,7 +297,7 @@ CommDevice::Wants CommDevice::AdvancePending() {
 }
 
 template <class Predicate>
-void CommDevice::AbortLocked(std::deque<std::shared_ptr<PendingTransfer>>& queue, Predicate matches) {
+void CommDevice::AbortLocked(std::list<std::shared_ptr<PendingTransfer>>& queue, Predicate matches) {
     for (auto it = queue.begin(); it != queue.end();) {
         if (!matches(**it)) {
             ++it;
