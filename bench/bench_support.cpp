@@ -123,11 +123,6 @@ void HostDirectory::WriteConfig(std::array<int, 4> furtherPorts) const {
 
 namespace floors {
 
-int Read(int fd, char* buffer) {
-    const ssize_t n = read(fd, buffer, 10);
-    return n > 0 ? static_cast<int>(n) : 0;
-}
-
 void Rc4(const std::uint8_t* key, int keyLength, std::uint8_t* buffer, int length) {
     std::uint8_t s[256];
     for (int k = 0; k < 256; ++k) s[k] = static_cast<std::uint8_t>(k);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <termios.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstddef>
@@ -87,8 +88,12 @@ private:
 
 // The floors: the least work of each measured call, written plainly.
 namespace floors {
-// A non-blocking read(2) of up to ten bytes; the bytes read (0 when none).
-int Read(int fd, char* buffer);
+// A non-blocking read(2) of up to ten bytes, made where it is called as a
+// host's poll makes it; the bytes read (0 when none).
+inline int Read(int fd, char* buffer) {
+    const ssize_t n = read(fd, buffer, 10);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
 // RC4 over `length` bytes in place, with a fresh key schedule (textbook).
 void Rc4(const std::uint8_t* key, int keyLength, std::uint8_t* buffer, int length);
 // zlib's crc32.

@@ -9,8 +9,10 @@
 #pragma once
 
 #include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -38,6 +40,29 @@ public:
 
     // Synchronous transfers.
     BOOL Read(void* buffer, DWORD count, DWORD* transferred) override;
+    // The synchronous read when the time-outs make reads return at once with
+    // what is queued (a reader port's poll): one read(2), made inline in
+    // ReadFile so that the poll returns through as few frames as it can
+    // after its system call (on kernels that clear the return predictor on
+    // the way back, each frame costs a mispredicted return). False, with
+    // nothing done, under other time-outs.
+    bool ReadQueued(void* buffer, DWORD count, DWORD* transferred, BOOL* result) {
+        if (!immediateReads_.load(std::memory_order_acquire)) return false;
+        *transferred = 0;
+        *result = TRUE;
+        if (count == 0) return true;
+        ssize_t got;
+        do {
+            got = ::read(fd_, buffer, count);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            *transferred = static_cast<DWORD>(got);
+            events_.NoteReceived(static_cast<DWORD>(got));
+        } else if (got == 0 || errno != EAGAIN) {
+            *result = FailRead(got == 0 ? 0 : errno);
+        }
+        return true;
+    }
     BOOL Write(const void* buffer, DWORD count, DWORD* transferred) override;
     BOOL Flush() override;
 
@@ -86,6 +111,9 @@ public:
 
 private:
     enum class Step { kDone, kWait };
+    // A read(2) that failed with `error` (0: end of file); FALSE with the
+    // last error set.
+    static BOOL FailRead(int error);
     // One attempt without blocking. kDone: the transfer has ended (*error 0
     // or its code); kWait: it waits for more, up to *waitMs (-1: no limit).
     Step ReadStep(TransferProgress& read, std::int64_t* waitMs, DWORD* error);

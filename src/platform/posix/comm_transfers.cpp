@@ -38,6 +38,13 @@ TransferProgress ProgressOf(void* buffer, DWORD count) {
 
 }  // namespace
 
+BOOL CommDevice::FailRead(int error) {
+    // End of file or EIO: the other side is gone (an unplugged adapter, a
+    // pseudo-terminal whose master closed); Windows reports such a device as
+    // no longer connected.
+    return Fail(error == 0 || error == EIO ? ERROR_DEVICE_NOT_CONNECTED : Win32ErrorFromErrno(error));
+}
+
 CommDevice::Step CommDevice::ReadStep(TransferProgress& read, std::int64_t* waitMs, DWORD* error) {
     *error = 0;
     while (read.transferred < read.count) {
@@ -96,18 +103,10 @@ CommDevice::Step CommDevice::WriteStep(TransferProgress& write, std::int64_t* wa
 }
 
 BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
-    // A read that returns at once with what is queued (a reader port's poll)
-    // needs neither the clock nor the settings' lock: one read(2).
-    if (immediateReads_.load(std::memory_order_acquire)) {
-        TransferProgress read;
-        read.buffer = static_cast<unsigned char*>(buffer);
-        read.count = count;
-        std::int64_t waitMs = -1;
-        DWORD error = 0;
-        ReadStep(read, &waitMs, &error);
-        *transferred = read.transferred;
-        return error == 0 ? TRUE : Fail(error);
-    }
+    // A read that returns at once with what is queued needs neither the
+    // clock nor the settings' lock.
+    BOOL result = FALSE;
+    if (ReadQueued(buffer, count, transferred, &result)) return result;
     TransferProgress read = ProgressOf(buffer, count);
     read.readLimits = ReadLimits(Timeouts(), count);
     for (;;) {

@@ -78,6 +78,11 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     if (lpNumberOfBytesRead == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead != 0)) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
+    // A serial device's poll is read here at once (comm_device.h).
+    if (CommDevice* device = kavex::posix::ObjectAs<CommDevice>(object.get())) {
+        BOOL result = FALSE;
+        if (device->ReadQueued(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, &result)) return result;
+    }
     return object.get()->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
 }
 
