@@ -125,6 +125,9 @@ private:
     void AbortLocked(std::list<std::shared_ptr<PendingTransfer>>& queue, Predicate matches);
     // With ioMutex_ held: ends the pending event wait.
     void EndWaitLocked(DWORD error, DWORD events);
+    // After bytes were written outside the I/O service: wakes it when an
+    // event wait is pending (EV_TXEMPTY is to be looked for).
+    void WakeEventWait();
     // PurgeComm's PURGE_RXABORT and PURGE_TXABORT: every pending read or
     // write ends aborted, whichever thread started it.
     void AbortQueued(DWORD purgeFlags);

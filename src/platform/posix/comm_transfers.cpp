@@ -122,6 +122,17 @@ BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
     }
 }
 
+void CommDevice::WakeEventWait() {
+    // Output now waits to drain: an event wait that watches for EV_TXEMPTY
+    // must look at the device again, and the I/O service may be asleep on
+    // the wait's earlier needs.
+    {
+        std::lock_guard<std::mutex> lock(ioMutex_);
+        if (!eventWait_) return;
+    }
+    WatchDevice(shared_from_this());
+}
+
 BOOL CommDevice::Write(const void* buffer, DWORD count, DWORD* transferred) {
     TransferProgress write = ProgressOf(const_cast<void*>(buffer), count);
     write.writeLimits = WriteLimits(Timeouts(), count);
@@ -130,7 +141,10 @@ BOOL CommDevice::Write(const void* buffer, DWORD count, DWORD* transferred) {
         DWORD error = 0;
         const Step step = WriteStep(write, &waitMs, &error);
         *transferred = write.transferred;
-        if (step == Step::kDone) return error == 0 ? TRUE : Fail(error);
+        if (step == Step::kDone) {
+            if (write.transferred > 0) WakeEventWait();
+            return error == 0 ? TRUE : Fail(error);
+        }
         short revents = 0;
         const int ready = WaitFor(fd_, POLLOUT, waitMs, &revents);
         if (ready < 0) return FailWithErrno();
@@ -178,6 +192,8 @@ BOOL CommDevice::StartTransfer(PendingTransfer::Kind kind, void* buffer, DWORD c
     transfer->progress.buffer = static_cast<unsigned char*>(buffer);
     transfer->progress.count = count;
     BeginTransfer(*transfer, overlapped, routine);
+    bool ended = false;
+    BOOL result = FALSE;
     {
         std::lock_guard<std::mutex> lock(ioMutex_);
         auto& queue = isRead ? reads_ : writes_;
@@ -195,10 +211,15 @@ BOOL CommDevice::StartTransfer(PendingTransfer::Kind kind, void* buffer, DWORD c
                     return Fail(error);
                 }
                 EndTransfer(*transfer, error);
-                return error == 0 ? TRUE : Fail(error);
+                ended = true;
+                result = error == 0 ? TRUE : Fail(error);
             }
         }
-        queue.push_back(transfer);
+        if (!ended) queue.push_back(transfer);
+    }
+    if (ended) {
+        if (!isRead && transfer->progress.transferred > 0) WakeEventWait();
+        return result;
     }
     if (!WatchDevice(shared_from_this())) {
         std::lock_guard<std::mutex> lock(ioMutex_);
@@ -233,14 +254,19 @@ DWORD CommDevice::SendImmediateLocked() {
 }
 
 BOOL CommDevice::TransmitChar(char c) {
+    DWORD error = 0;
     {
         std::lock_guard<std::mutex> lock(ioMutex_);
         // As a serial driver does: one immediate character at a time.
         if (immediateChar_) return Fail(ERROR_INVALID_PARAMETER);
         immediateChar_ = static_cast<unsigned char>(c);
-        const DWORD error = SendImmediateLocked();
-        if (error != ERROR_IO_PENDING) return error == 0 ? TRUE : Fail(error);
+        error = SendImmediateLocked();
     }
+    if (error == 0) {
+        WakeEventWait();
+        return TRUE;
+    }
+    if (error != ERROR_IO_PENDING) return Fail(error);
     // Held back (flow control, a full output queue): it goes ahead of the
     // pending writes as soon as the line takes it.
     if (!WatchDevice(shared_from_this())) {
