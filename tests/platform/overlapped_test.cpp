@@ -1,5 +1,13 @@
 // The POSIX layer's waits, events, system module lookup and overlapped
 // serial transfers, through the Win32 calls themselves.
+//
+// Native only: these are the layer's own answers (named events refused, no
+// module but kernel32, the I/O service's thread, the timing of its
+// transfers on pseudo-terminals), which Wine, a whole system, gives
+// otherwise; under Wine a killed test would also leave its bytes on the
+// shared lines for the checks that follow.
+#ifndef _WIN32
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -207,3 +215,5 @@ TEST_F(OverlappedCommTest, EventWaitsAreRefusedAsTheDriverRefusesThem) {
 }
 
 }  // namespace
+
+#endif
