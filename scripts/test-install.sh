@@ -194,7 +194,7 @@ bash_completion() {
     echo "'$*' completes to: $got"
     [ "$got" = "$want" ] || { echo "   expected: $want"; ok=1; }
   }
-  expect_completion "--help --version config demo ports read simulate " kavexctl ""
+  expect_completion "--help --version config demo monitor ports read simulate " kavexctl ""
   expect_completion "read " kavexctl re
   expect_completion "--config --count --help --length --library " kavexctl read --
   expect_completion "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 " kavexctl read ""
