@@ -59,6 +59,33 @@ void DrawCardNumberParts(int* a, int* b) {
     *b = static_cast<int>((static_cast<long long>(std::rand()) + 1739) % 10000);
 }
 
+int ReadCardCodeOrThrow(CSerialPort& port, char* cardCode) {
+    if (cardCode == nullptr) return 0;
+    char first[kCardCodeDigits + 1] = {};
+    char second[kCardCodeDigits + 1] = {};
+
+    const int n = ReadDigits(port, first, kCardCodeDigits).digits;
+    if (n == 0) return 0;
+    if (n == kCardCodeDigits) {
+        // A whole code: exactly ten bytes, the caller's byte 10 is left alone.
+        std::memcpy(cardCode, first, kCardCodeDigits);
+        return 1;
+    }
+
+    // A partial code: the rest is most likely still on the line (ten digits
+    // take about 80 ms at 1200 baud). The second read takes the next 10 - n
+    // bytes whenever it is made, so it is made as soon as they are queued,
+    // and at the latest 200 ms after the first.
+    WaitForQueuedBytes(port, static_cast<DWORD>(kCardCodeDigits - n), kCompletionWaitMs);
+    const int m = ReadDigits(port, second, kCardCodeDigits - n).digits;
+    if (m <= 0) return 0;
+    std::memcpy(first + n, second, static_cast<size_t>(m));
+    first[n + m] = '\0';
+    std::memcpy(cardCode, first, static_cast<size_t>(n + m + 1));
+    cardCode[kCardCodeDigits] = '\0';
+    return 1;
+}
+
 }  // namespace
 
 int FilterDigits(char* buffer, unsigned int count) {
@@ -81,31 +108,12 @@ int ReadComDigits(CSerialPort& port, char* buffer, int count) {
     return ReadDigits(port, buffer, count).digits;
 }
 
-int ReadCardCode(CSerialPort& port, char* cardCode) {
-    if (cardCode == nullptr) return 0;
-    char first[kCardCodeDigits + 1] = {};
-    char second[kCardCodeDigits + 1] = {};
-
-    const int n = ReadComDigits(port, first, kCardCodeDigits);
-    if (n == 0) return 0;
-    if (n == kCardCodeDigits) {
-        // A whole code: exactly ten bytes, the caller's byte 10 is left alone.
-        std::memcpy(cardCode, first, kCardCodeDigits);
-        return 1;
+int ReadCardCode(CSerialPort& port, char* cardCode) noexcept {
+    try {
+        return ReadCardCodeOrThrow(port, cardCode);
+    } catch (...) {
+        return 0;  // serial errors give 0 at each read; this is the port lock failing
     }
-
-    // A partial code: the rest is most likely still on the line (ten digits
-    // take about 80 ms at 1200 baud). The second read takes the next 10 - n
-    // bytes whenever it is made, so it is made as soon as they are queued,
-    // and at the latest 200 ms after the first.
-    WaitForQueuedBytes(port, static_cast<DWORD>(kCardCodeDigits - n), kCompletionWaitMs);
-    const int m = ReadComDigits(port, second, kCardCodeDigits - n);
-    if (m <= 0) return 0;
-    std::memcpy(first + n, second, static_cast<size_t>(m));
-    first[n + m] = '\0';
-    std::memcpy(cardCode, first, static_cast<size_t>(n + m + 1));
-    cardCode[kCardCodeDigits] = '\0';
-    return 1;
 }
 
 int MakeCardNumber(char* out, int length) {

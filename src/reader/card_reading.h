@@ -27,8 +27,9 @@ int ReadComDigits(CSerialPort& port, char* buffer, int count);
 
 // Reads a card code of up to ten digits from `port` into `cardCode`
 // (11 bytes). 1 with a code; 0, buffer untouched, when none was waiting.
-// A null cardCode gives 0 and reads nothing.
-int ReadCardCode(CSerialPort& port, char* cardCode);
+// A null cardCode gives 0 and reads nothing. Nothing is thrown: any failure
+// gives 0.
+int ReadCardCode(CSerialPort& port, char* cardCode) noexcept;
 
 // GetCardCodeEx: waits, reading the extended port every 100 ms, until
 // `codeLength` digits (0 to 50) have been gathered, carried-over ones

@@ -11,8 +11,8 @@ namespace {
 
 // The lock of a port object and the signal of its closing.
 struct PortGuard {
-    std::mutex mutex;
-    std::condition_variable closed;
+    PortLock lock;
+    std::condition_variable_any closed;
 };
 
 // One guard per port object of the module, and one shared by any other port
@@ -49,8 +49,8 @@ PortGuard& GuardOf(const CSerialPort& port) {
 
 }  // namespace
 
-std::unique_lock<std::mutex> LockPort(const CSerialPort& port) {
-    return std::unique_lock<std::mutex>(GuardOf(port).mutex);
+std::unique_lock<PortLock> LockPort(const CSerialPort& port) {
+    return std::unique_lock<PortLock>(GuardOf(port).lock);
 }
 
 void WaitForQueuedBytes(CSerialPort& port, DWORD bytes, DWORD ms) {
@@ -58,7 +58,7 @@ void WaitForQueuedBytes(CSerialPort& port, DWORD bytes, DWORD ms) {
     constexpr auto kLookEvery = std::chrono::milliseconds(4);
     PortGuard& guard = GuardOf(port);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::mutex> lock(guard.mutex);
+    std::unique_lock<PortLock> lock(guard.lock);
     for (;;) {
         if (!port.IsOpen()) return;
         try {
@@ -145,7 +145,7 @@ int CloseComPort(CSerialPort& port) {
     PortGuard& guard = GuardOf(port);
     int result = 1;
     {
-        const std::lock_guard<std::mutex> lock(guard.mutex);
+        const std::lock_guard<PortLock> lock(guard.lock);
         if (!port.IsOpen()) return 1;
         try {
             port.ClearOutputBuffer();

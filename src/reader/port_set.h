@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "reader/kavex_app.h"
+#include "reader/port_lock.h"
 #include "serial/serial_port.h"
 
 extern CKavexApp g_KavexApp;
@@ -25,7 +26,7 @@ CSerialPort* FurtherComPort(int readerType);
 // a service stopping): the close waits for a read in progress to end, and
 // wakes the waiting read function, which then returns 0. Every other call is
 // still made from one thread at a time.
-std::unique_lock<std::mutex> LockPort(const CSerialPort& port);
+std::unique_lock<PortLock> LockPort(const CSerialPort& port);
 // Waits until at least `bytes` bytes are queued on the port, the port is
 // closed (by another thread), or `ms` milliseconds have passed: a read
 // made then takes what a read after the full wait would take first, only

@@ -165,12 +165,6 @@ HANDLE CSerialPort::Detach() {
     return handle;
 }
 
-DWORD CSerialPort::Read(void* buffer, DWORD count) {
-    DWORD received = 0;
-    Check(ReadFile(m_hPort, buffer, count, &received, nullptr));
-    return received;
-}
-
 DWORD CSerialPort::Write(const void* buffer, DWORD count) {
     DWORD written = 0;
     Check(WriteFile(m_hPort, buffer, count, &written, nullptr));

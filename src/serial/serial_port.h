@@ -14,6 +14,7 @@
 
 #include "framework/object.h"
 #include "platform/win32.h"
+#include "serial/serial_exception.h"
 
 // Parity choices of Open. The values are part of the interface and do not
 // follow the Win32 constants: 0 is even parity and 2 no parity.
@@ -40,8 +41,14 @@ public:
     HANDLE Detach();
     bool IsOpen() const { return m_hPort != INVALID_HANDLE_VALUE && m_hPort != nullptr; }
 
-    // Synchronous transfers; each returns the bytes transferred.
-    DWORD Read(void* buffer, DWORD count);
+    // Synchronous transfers; each returns the bytes transferred. Read is
+    // defined here, in the reader's polling path, so that a poll returns
+    // through one frame fewer after its system call.
+    DWORD Read(void* buffer, DWORD count) {
+        DWORD received = 0;
+        if (!ReadFile(m_hPort, buffer, count, &received, nullptr)) ThrowSerialException();
+        return received;
+    }
     DWORD Write(const void* buffer, DWORD count);
 
     // Overlapped transfers through the caller's OVERLAPPED (with an event in

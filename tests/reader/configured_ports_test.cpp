@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "kavex.h"
 #include "reader/configured_ports.h"
@@ -209,6 +210,44 @@ TEST_F(ConfiguredPortsTest, OtherCardCodeChecksTheReaderAndItsConfiguredPort) {
     EXPECT_EQ(GetOtherCardCode(code, 1), 1);
     EXPECT_EQ(std::string(code, 10), "9876543210");
     EXPECT_EQ(code[10], 'x');  // a whole code leaves byte 10 as it was
+}
+
+// Nothing of the configuration is kept between calls: a file rewritten in
+// place (same size, same moment) between two calls is what the second
+// reads, and a file that no longer verifies is no configuration at all.
+TEST_F(ConfiguredPortsTest, OtherCardCodeReadsTheConfigurationAtEveryCall) {
+    Reader(1);
+    Reader(2);
+    Reader(3);
+    Configure(1, {0, 3, 0, 0});
+    const std::string secondOnCom3 = configDir.ReadConfigBytes();
+    Configure(1, {2, 3, 0, 0});
+    const std::string bothReaders = configDir.ReadConfigBytes();
+    ASSERT_EQ(OpenCom("COM1"), 1);
+    ASSERT_TRUE(g_FurtherComPort1.IsOpen());
+    Reader(2).Send("1111111111");
+    ASSERT_TRUE(Reader(2).WaitForPending(10));
+
+    char code[11] = {};
+    configDir.WriteConfigBytes(secondOnCom3);
+    EXPECT_EQ(GetOtherCardCode(code, 1), 0);  // reader 1 has no port now
+    EXPECT_EQ(Reader(2).Pending(), 10);
+    configDir.WriteConfigBytes(bothReaders);
+    EXPECT_EQ(GetOtherCardCode(code, 1), 1);
+    EXPECT_STREQ(code, "1111111111");
+
+    Reader(2).Send("2222222222");
+    ASSERT_TRUE(Reader(2).WaitForPending(10));
+    std::string corrupt = bothReaders;
+    corrupt[316] = static_cast<char>(corrupt[316] ^ 0x01);
+    configDir.WriteConfigBytes(corrupt);
+    EXPECT_EQ(GetOtherCardCode(code, 1), 0);  // the defaults: no further readers
+    configDir.RemoveConfig();
+    EXPECT_EQ(GetOtherCardCode(code, 1), 0);
+    EXPECT_EQ(Reader(2).Pending(), 10);
+    configDir.WriteConfigBytes(bothReaders);
+    EXPECT_EQ(GetOtherCardCode(code, 1), 1);
+    EXPECT_STREQ(code, "2222222222");
 }
 
 TEST_F(ConfiguredPortsTest, ThePlanSkipsOnlyTheReadersOnThePrimarysPort) {

@@ -82,6 +82,31 @@ TEST_F(SerialPortTest, OpenAppliesTheLineSettingsToTheDevice) {
     EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE);
 }
 
+#ifndef _WIN32
+// The layer sets only what the device does not have already: a line left in
+// cooked mode, at another speed, is still made raw and set, and a second
+// open finds it as the first left it.
+TEST_F(SerialPortTest, OpenSetsALineLeftCookedAndFindsItAsItLeftIt) {
+    termios cooked = reader.LineSettings();
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    cooked.c_oflag |= OPOST;
+    cooked.c_iflag |= ICRNL;
+    cfsetispeed(&cooked, B9600);
+    cfsetospeed(&cooked, B9600);
+    reader.SetLineSettings(cooked);
+    for (int open = 0; open < 2; ++open) {
+        OpenReaderLine(port, 3);
+        const termios line = reader.LineSettings();
+        EXPECT_FALSE(line.c_lflag & (ICANON | ECHO | ISIG)) << open;
+        EXPECT_FALSE(line.c_oflag & OPOST) << open;
+        EXPECT_FALSE(line.c_iflag & ICRNL) << open;
+        EXPECT_EQ(cfgetospeed(&line), B1200) << open;
+        EXPECT_TRUE(line.c_iflag & IXOFF) << open;
+        port.Close();
+    }
+}
+#endif
+
 TEST_F(SerialPortTest, ParityValuesFollowTheirOwnNumbering) {
     port.Open(3, 9600, static_cast<SerialParity>(0), 8, SerialStopBits::One, SerialFlowControl::None, FALSE);
     DCB dcb{};

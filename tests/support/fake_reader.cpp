@@ -84,6 +84,10 @@ termios FakeReader::LineSettings() const {
     return settings;
 }
 
+void FakeReader::SetLineSettings(const termios& settings) const {
+    if (tcsetattr(keeper_, TCSANOW, &settings) != 0) throw std::runtime_error("tcsetattr failed");
+}
+
 int FakeReader::Pending() const {
     int queued = 0;
     ioctl(keeper_, FIONREAD, &queued);

@@ -63,8 +63,10 @@ public:
     // The bytes the host has written so far (waits up to timeoutMs for some).
     std::string Received(int timeoutMs = 0) const;
 #ifndef _WIN32
-    // The line settings the host gave the port.
+    // The line settings the host gave the port; and settings given to the
+    // line as another program might have left them.
     termios LineSettings() const;
+    void SetLineSettings(const termios& settings) const;
 #endif
     // Bytes sent by the reader and not yet read by the host.
     int Pending() const;

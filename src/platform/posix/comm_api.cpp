@@ -17,8 +17,8 @@ using kavex::posix::Fail;
 namespace {
 
 // The device behind a handle; other kinds of handle cannot do comm work.
-std::shared_ptr<CommDevice> Comm(HANDLE handle) {
-    return kavex::posix::LookupObjectAs<CommDevice>(handle, ERROR_INVALID_FUNCTION);
+kavex::posix::Borrowed<CommDevice> Comm(HANDLE handle) {
+    return kavex::posix::Borrowed<CommDevice>(handle, ERROR_INVALID_FUNCTION);
 }
 
 // Default configurations set by SetDefaultCommConfigA in this process, by
@@ -48,8 +48,8 @@ DCB SystemDefaultDcb() {
 int ExistingPort(LPCSTR name) {
     const int port = kavex::posix::ComPortNumberFromName(name);
     struct stat info {};
-    if (port == 0 || kavex::posix::IsDeviceNamespace(name) ||
-        stat(kavex::posix::ComDevicePath(port).c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+    if (port == 0 || kavex::posix::IsDeviceNamespace(name) || kavex::posix::StatComDevice(port, &info) != 0 ||
+        !S_ISCHR(info.st_mode)) {
         Fail(ERROR_FILE_NOT_FOUND);
         return 0;
     }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <utility>
 
 #include "platform/posix/dcb_termios.h"
 #include "platform/posix/devices.h"
@@ -30,14 +31,14 @@ BOOL FailDeviceGone() { return Fail(ERROR_DEVICE_NOT_CONNECTED); }
 }  // namespace
 
 std::shared_ptr<CommDevice> CommDevice::Open(int portNumber, bool overlapped) {
-    const std::string path = ComDevicePath(portNumber);
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenComDevice(portNumber, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         FailWithErrno();
         return nullptr;
     }
+    // tcgetattr fails on anything that is not a terminal.
     termios settings{};
-    if (!isatty(fd) || tcgetattr(fd, &settings) != 0) {
+    if (tcgetattr(fd, &settings) != 0) {
         close(fd);
         Fail(ERROR_FILE_NOT_FOUND);
         return nullptr;
@@ -51,14 +52,16 @@ std::shared_ptr<CommDevice> CommDevice::Open(int portNumber, bool overlapped) {
     // line settings (speed, framing, flow control) stay as the device has
     // them, as a Windows driver keeps them from one open to the next. VMIN 1
     // with a non-blocking descriptor makes an empty queue read as EAGAIN, so
-    // that end of file can only mean a hang-up.
-    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
-    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+    // that end of file can only mean a hang-up. A device left in raw mode by
+    // the last open is not set again.
+    termios raw = settings;
+    raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    raw.c_cflag |= CLOCAL | CREAD;
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (!SameTermios(raw, settings) && tcsetattr(fd, TCSANOW, &raw) != 0) {
         FailWithErrno();
         close(fd);
         return nullptr;
@@ -71,8 +74,9 @@ std::shared_ptr<CommDevice> CommDevice::Open(int portNumber, bool overlapped) {
         Fail(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    device->dcb_ = DcbFromTermios(settings);
-    device->ReadLineErrorCounts(&device->errorCounts_);
+    device->termios_ = raw;
+    device->dcb_ = DcbFromTermios(raw);
+    device->hasLineCounters_ = device->ReadLineErrorCounts(&device->errorCounts_);
     return device;
 }
 
@@ -86,8 +90,14 @@ COMMTIMEOUTS CommDevice::Timeouts() {
 }
 
 BOOL CommDevice::Flush() {
+    // Only this handle writes to the device (it is held exclusively): when
+    // it wrote nothing since the output was last drained or purged, there is
+    // nothing to wait for.
+    if (!outputSent_.exchange(false)) return TRUE;
     while (tcdrain(fd_) != 0) {
-        if (errno != EINTR) return errno == EIO ? FailDeviceGone() : FailWithErrno();
+        if (errno == EINTR) continue;
+        outputSent_ = true;
+        return errno == EIO ? FailDeviceGone() : FailWithErrno();
     }
     return TRUE;
 }
@@ -101,24 +111,50 @@ BOOL CommDevice::GetState(DCB* dcb) {
 BOOL CommDevice::SetState(const DCB& dcb) {
     if (!ValidateDcb(dcb)) return FALSE;
     std::lock_guard<std::mutex> lock(mutex_);
-    termios settings{};
-    if (tcgetattr(fd_, &settings) != 0) return FailWithErrno();
+    termios settings = termios_;
     if (!ApplyDcbToTermios(dcb, &settings)) return Fail(ERROR_INVALID_PARAMETER);
-    if (tcsetattr(fd_, TCSANOW, &settings) != 0) return FailWithErrno();
-    ApplyModemLines(dcb);
+    if (!SameTermios(settings, termios_)) {
+        if (tcsetattr(fd_, TCSANOW, &settings) != 0) {
+            FailWithErrno();
+            // The tty may have taken part of it (glibc checks a pseudo-
+            // terminal's result afterwards): learn what it has now.
+            tcgetattr(fd_, &termios_);
+            return FALSE;
+        }
+        termios_ = settings;
+    }
+    ApplyModemLinesLocked(dcb);
     dcb_ = dcb;
     return TRUE;
 }
 
-void CommDevice::ApplyModemLines(const DCB& dcb) const {
+void CommDevice::ApplyModemLinesLocked(const DCB& dcb) {
     // DTR and RTS follow the control modes where the device has modem lines;
-    // a pseudo-terminal has none, and its refusal is no error.
+    // a pseudo-terminal has none, and its refusal is no error. Lines already
+    // as the modes want them (the last SetState's, with no EscapeCommFunction
+    // since) are left alone.
+    if (modemLines_ == ModemLines::kNone) return;
     int set = 0, clear = 0;
     (dcb.fDtrControl == DTR_CONTROL_DISABLE ? clear : set) |= TIOCM_DTR;
     if (dcb.fRtsControl == RTS_CONTROL_DISABLE) clear |= TIOCM_RTS;
     if (dcb.fRtsControl == RTS_CONTROL_ENABLE) set |= TIOCM_RTS;
-    if (set != 0) ioctl(fd_, TIOCMBIS, &set);
-    if (clear != 0) ioctl(fd_, TIOCMBIC, &clear);
+    if (appliedLines_.valid && appliedLines_.set == set && appliedLines_.clear == clear) return;
+    bool applied = true;
+    for (const auto& [request, lines] : {std::pair<unsigned long, int>{TIOCMBIS, set}, {TIOCMBIC, clear}}) {
+        if (lines == 0 || ioctl(fd_, request, &lines) == 0) continue;
+        if (IsNoSuchLine(errno)) {
+            modemLines_ = ModemLines::kNone;
+            return;
+        }
+        applied = false;
+    }
+    if (applied) modemLines_ = ModemLines::kPresent;
+    appliedLines_ = {applied, set, clear};
+}
+
+void CommDevice::ForgetAppliedModemLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    appliedLines_.valid = false;
 }
 
 BOOL CommDevice::GetTimeouts(COMMTIMEOUTS* timeouts) {
@@ -135,6 +171,7 @@ BOOL CommDevice::SetTimeouts(const COMMTIMEOUTS& timeouts) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     timeouts_ = timeouts;
+    immediateReads_.store(ReadLimits(timeouts, 1).Immediate(), std::memory_order_release);
     return TRUE;
 }
 
@@ -152,7 +189,14 @@ BOOL CommDevice::Purge(DWORD flags) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     AbortQueued(flags & (PURGE_TXABORT | PURGE_RXABORT));
-    if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0) return FailWithErrno();
+    if (flags & PURGE_TXCLEAR) {
+        // Cleared first: a write made meanwhile sets it again.
+        outputSent_ = false;
+        if (tcflush(fd_, TCOFLUSH) != 0) {
+            outputSent_ = true;
+            return FailWithErrno();
+        }
+    }
     if (flags & PURGE_RXCLEAR) {
         if (tcflush(fd_, TCIFLUSH) != 0) return FailWithErrno();
         events_.NoteInputPurged();
@@ -176,7 +220,7 @@ BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* status) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         LineErrorCounts now;
-        if (ReadLineErrorCounts(&now)) {
+        if (hasLineCounters_ && ReadLineErrorCounts(&now)) {
             if (now.frame != errorCounts_.frame) mask |= CE_FRAME;
             if (now.overrun != errorCounts_.overrun) mask |= CE_OVERRUN;
             if (now.parity != errorCounts_.parity) mask |= CE_RXPARITY;
@@ -204,10 +248,15 @@ BOOL CommDevice::SetBreak(bool on) {
 BOOL CommDevice::GetModemStatus(DWORD* status) {
     int lines = 0;
     *status = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A pseudo-terminal has no modem lines: all of them read as off.
+    if (modemLines_ == ModemLines::kNone) return TRUE;
     if (ioctl(fd_, TIOCMGET, &lines) != 0) {
-        // A pseudo-terminal has no modem lines: all of them read as off.
-        return IsNoSuchLine(errno) ? TRUE : FailWithErrno();
+        if (!IsNoSuchLine(errno)) return FailWithErrno();
+        modemLines_ = ModemLines::kNone;
+        return TRUE;
     }
+    modemLines_ = ModemLines::kPresent;
     if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
     if (lines & TIOCM_DSR) *status |= MS_DSR_ON;
     if (lines & TIOCM_RI) *status |= MS_RING_ON;

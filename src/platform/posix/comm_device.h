@@ -8,8 +8,13 @@
 // them.
 #pragma once
 
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +40,29 @@ public:
 
     // Synchronous transfers.
     BOOL Read(void* buffer, DWORD count, DWORD* transferred) override;
+    // The synchronous read when the time-outs make reads return at once with
+    // what is queued (a reader port's poll): one read(2), made inline in
+    // ReadFile so that the poll returns through as few frames as it can
+    // after its system call (on kernels that clear the return predictor on
+    // the way back, each frame costs a mispredicted return). False, with
+    // nothing done, under other time-outs.
+    bool ReadQueued(void* buffer, DWORD count, DWORD* transferred, BOOL* result) {
+        if (!immediateReads_.load(std::memory_order_acquire)) return false;
+        *transferred = 0;
+        *result = TRUE;
+        if (count == 0) return true;
+        ssize_t got;
+        do {
+            got = ::read(fd_, buffer, count);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            *transferred = static_cast<DWORD>(got);
+            events_.NoteReceived(static_cast<DWORD>(got));
+        } else if (got == 0 || errno != EAGAIN) {
+            *result = FailRead(got == 0 ? 0 : errno);
+        }
+        return true;
+    }
     BOOL Write(const void* buffer, DWORD count, DWORD* transferred) override;
     BOOL Flush() override;
 
@@ -58,6 +86,9 @@ public:
     BOOL ClearError(DWORD* errors, COMSTAT* status);
     BOOL SetBreak(bool on);
     BOOL GetModemStatus(DWORD* status);
+    // EscapeCommFunction moved DTR or RTS: the next SetState applies the
+    // control modes to them again, as a Windows driver does.
+    void ForgetAppliedModemLines();
 
     // Line events (comm_events.h).
     BOOL SetEventMask(DWORD mask);
@@ -80,6 +111,9 @@ public:
 
 private:
     enum class Step { kDone, kWait };
+    // A read(2) that failed with `error` (0: end of file); FALSE with the
+    // last error set.
+    static BOOL FailRead(int error);
     // One attempt without blocking. kDone: the transfer has ended (*error 0
     // or its code); kWait: it waits for more, up to *waitMs (-1: no limit).
     Step ReadStep(TransferProgress& read, std::int64_t* waitMs, DWORD* error);
@@ -88,9 +122,12 @@ private:
     void StartProgress(PendingTransfer& transfer);
     // With ioMutex_ held: ends the transfers that `matches` picks.
     template <class Predicate>
-    void AbortLocked(std::deque<std::shared_ptr<PendingTransfer>>& queue, Predicate matches);
+    void AbortLocked(std::list<std::shared_ptr<PendingTransfer>>& queue, Predicate matches);
     // With ioMutex_ held: ends the pending event wait.
     void EndWaitLocked(DWORD error, DWORD events);
+    // After bytes were written outside the I/O service: wakes it when an
+    // event wait is pending (EV_TXEMPTY is to be looked for).
+    void WakeEventWait();
     // PurgeComm's PURGE_RXABORT and PURGE_TXABORT: every pending read or
     // write ends aborted, whichever thread started it.
     void AbortQueued(DWORD purgeFlags);
@@ -104,14 +141,36 @@ private:
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
     };
     bool ReadLineErrorCounts(LineErrorCounts* counts) const;
-    void ApplyModemLines(const DCB& dcb) const;
+    // With mutex_ held: DTR and RTS as the DCB's control modes want them.
+    void ApplyModemLinesLocked(const DCB& dcb);
     COMMTIMEOUTS Timeouts();
+
+    // What the device has, kept so that what it has already is not applied
+    // again: the layer holds the tty exclusively (flock), so only this
+    // object changes its settings while it is open.
+    enum class ModemLines { kUnknown, kNone, kPresent };
+    struct AppliedLines {
+        bool valid = false;  // false: apply them at the next SetState
+        int set = 0;
+        int clear = 0;
+    };
 
     const int fd_;
     const bool overlapped_;
-    std::mutex mutex_;  // the settings below
+    // Set once by Open, before the device is shared.
+    bool hasLineCounters_ = false;  // TIOCGICOUNT answers (real UARTs)
+    std::mutex mutex_;              // the settings below
     DCB dcb_{};
+    termios termios_{};  // the tty's settings, as last read or applied
+    ModemLines modemLines_ = ModemLines::kUnknown;
+    AppliedLines appliedLines_;
     COMMTIMEOUTS timeouts_{};
+    // The time-outs are those of reads that return at once with what is
+    // queued (the reader's setting): the synchronous read's fast path.
+    std::atomic<bool> immediateReads_{false};
+    // A byte was written since the output was last drained or purged:
+    // FlushFileBuffers has something to wait for.
+    std::atomic<bool> outputSent_{false};
     DWORD inQueueSize_ = 0;
     DWORD outQueueSize_ = 0;
     LineErrorCounts errorCounts_;
@@ -120,8 +179,8 @@ private:
     // Pending transfers, in order. Lock order: the I/O service's lock, then
     // ioMutex_, then the wait lock.
     std::mutex ioMutex_;
-    std::deque<std::shared_ptr<PendingTransfer>> reads_;
-    std::deque<std::shared_ptr<PendingTransfer>> writes_;
+    std::list<std::shared_ptr<PendingTransfer>> reads_;
+    std::list<std::shared_ptr<PendingTransfer>> writes_;
     std::shared_ptr<PendingTransfer> eventWait_;
     std::optional<unsigned char> immediateChar_;  // TransmitCommChar's, not yet sent
 };

@@ -77,10 +77,12 @@ BOOL CommDevice::Escape(DWORD function) {
             if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
                 return Fail(ERROR_INVALID_PARAMETER);
             }
+            ForgetAppliedModemLines();
             return SetModemLine(fd_, TIOCM_RTS, function == SETRTS);
         case SETDTR:
         case CLRDTR:
             if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) return Fail(ERROR_INVALID_PARAMETER);
+            ForgetAppliedModemLines();
             return SetModemLine(fd_, TIOCM_DTR, function == SETDTR);
         case SETBREAK: return SetBreak(true);
         case CLRBREAK: return SetBreak(false);

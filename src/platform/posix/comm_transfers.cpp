@@ -38,6 +38,13 @@ TransferProgress ProgressOf(void* buffer, DWORD count) {
 
 }  // namespace
 
+BOOL CommDevice::FailRead(int error) {
+    // End of file or EIO: the other side is gone (an unplugged adapter, a
+    // pseudo-terminal whose master closed); Windows reports such a device as
+    // no longer connected.
+    return Fail(error == 0 || error == EIO ? ERROR_DEVICE_NOT_CONNECTED : Win32ErrorFromErrno(error));
+}
+
 CommDevice::Step CommDevice::ReadStep(TransferProgress& read, std::int64_t* waitMs, DWORD* error) {
     *error = 0;
     while (read.transferred < read.count) {
@@ -74,6 +81,7 @@ CommDevice::Step CommDevice::WriteStep(TransferProgress& write, std::int64_t* wa
         const ssize_t put = ::write(fd_, write.buffer + write.transferred, write.count - write.transferred);
         if (put > 0) {
             write.transferred += static_cast<DWORD>(put);
+            outputSent_ = true;
             events_.NoteSent();
             continue;
         }
@@ -95,6 +103,10 @@ CommDevice::Step CommDevice::WriteStep(TransferProgress& write, std::int64_t* wa
 }
 
 BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
+    // A read that returns at once with what is queued needs neither the
+    // clock nor the settings' lock.
+    BOOL result = FALSE;
+    if (ReadQueued(buffer, count, transferred, &result)) return result;
     TransferProgress read = ProgressOf(buffer, count);
     read.readLimits = ReadLimits(Timeouts(), count);
     for (;;) {
@@ -110,6 +122,17 @@ BOOL CommDevice::Read(void* buffer, DWORD count, DWORD* transferred) {
     }
 }
 
+void CommDevice::WakeEventWait() {
+    // Output now waits to drain: an event wait that watches for EV_TXEMPTY
+    // must look at the device again, and the I/O service may be asleep on
+    // the wait's earlier needs.
+    {
+        std::lock_guard<std::mutex> lock(ioMutex_);
+        if (!eventWait_) return;
+    }
+    WatchDevice(shared_from_this());
+}
+
 BOOL CommDevice::Write(const void* buffer, DWORD count, DWORD* transferred) {
     TransferProgress write = ProgressOf(const_cast<void*>(buffer), count);
     write.writeLimits = WriteLimits(Timeouts(), count);
@@ -118,7 +141,10 @@ BOOL CommDevice::Write(const void* buffer, DWORD count, DWORD* transferred) {
         DWORD error = 0;
         const Step step = WriteStep(write, &waitMs, &error);
         *transferred = write.transferred;
-        if (step == Step::kDone) return error == 0 ? TRUE : Fail(error);
+        if (step == Step::kDone) {
+            if (write.transferred > 0) WakeEventWait();
+            return error == 0 ? TRUE : Fail(error);
+        }
         short revents = 0;
         const int ready = WaitFor(fd_, POLLOUT, waitMs, &revents);
         if (ready < 0) return FailWithErrno();
@@ -166,6 +192,8 @@ BOOL CommDevice::StartTransfer(PendingTransfer::Kind kind, void* buffer, DWORD c
     transfer->progress.buffer = static_cast<unsigned char*>(buffer);
     transfer->progress.count = count;
     BeginTransfer(*transfer, overlapped, routine);
+    bool ended = false;
+    BOOL result = FALSE;
     {
         std::lock_guard<std::mutex> lock(ioMutex_);
         auto& queue = isRead ? reads_ : writes_;
@@ -183,10 +211,15 @@ BOOL CommDevice::StartTransfer(PendingTransfer::Kind kind, void* buffer, DWORD c
                     return Fail(error);
                 }
                 EndTransfer(*transfer, error);
-                return error == 0 ? TRUE : Fail(error);
+                ended = true;
+                result = error == 0 ? TRUE : Fail(error);
             }
         }
-        queue.push_back(transfer);
+        if (!ended) queue.push_back(transfer);
+    }
+    if (ended) {
+        if (!isRead && transfer->progress.transferred > 0) WakeEventWait();
+        return result;
     }
     if (!WatchDevice(shared_from_this())) {
         std::lock_guard<std::mutex> lock(ioMutex_);
@@ -211,6 +244,7 @@ DWORD CommDevice::SendImmediateLocked() {
     } while (put < 0 && errno == EINTR);
     if (put == 1) {
         immediateChar_.reset();
+        outputSent_ = true;
         events_.NoteSent();
         return 0;
     }
@@ -220,14 +254,19 @@ DWORD CommDevice::SendImmediateLocked() {
 }
 
 BOOL CommDevice::TransmitChar(char c) {
+    DWORD error = 0;
     {
         std::lock_guard<std::mutex> lock(ioMutex_);
         // As a serial driver does: one immediate character at a time.
         if (immediateChar_) return Fail(ERROR_INVALID_PARAMETER);
         immediateChar_ = static_cast<unsigned char>(c);
-        const DWORD error = SendImmediateLocked();
-        if (error != ERROR_IO_PENDING) return error == 0 ? TRUE : Fail(error);
+        error = SendImmediateLocked();
     }
+    if (error == 0) {
+        WakeEventWait();
+        return TRUE;
+    }
+    if (error != ERROR_IO_PENDING) return Fail(error);
     // Held back (flow control, a full output queue): it goes ahead of the
     // pending writes as soon as the line takes it.
     if (!WatchDevice(shared_from_this())) {
@@ -283,7 +322,7 @@ CommDevice::Wants CommDevice::AdvancePending() {
 }
 
 template <class Predicate>
-void CommDevice::AbortLocked(std::deque<std::shared_ptr<PendingTransfer>>& queue, Predicate matches) {
+void CommDevice::AbortLocked(std::list<std::shared_ptr<PendingTransfer>>& queue, Predicate matches) {
     for (auto it = queue.begin(); it != queue.end();) {
         if (!matches(**it)) {
             ++it;

@@ -1,5 +1,7 @@
 #include "platform/posix/dcb_termios.h"
 
+#include <cstring>
+
 #include "platform/posix/errors.h"
 
 namespace kavex::posix {
@@ -67,6 +69,13 @@ DCB DcbFromTermios(const termios& settings) {
     dcb.XonChar = static_cast<char>(settings.c_cc[VSTART]);
     dcb.XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
     return dcb;
+}
+
+bool SameTermios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && a.c_line == b.c_line &&
+           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 && cfgetispeed(&a) == cfgetispeed(&b) &&
+           cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 BOOL ValidateDcb(const DCB& dcb) {

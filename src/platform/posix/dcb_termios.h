@@ -12,6 +12,10 @@ namespace kavex::posix {
 // read from the device.
 DCB DcbFromTermios(const termios& settings);
 
+// True when two settings would set the tty alike (every field tcsetattr
+// applies; padding and unused bytes aside).
+bool SameTermios(const termios& a, const termios& b);
+
 // Checks a DCB as the Windows serial driver does; sets the last error and
 // returns FALSE for one it would refuse.
 BOOL ValidateDcb(const DCB& dcb);

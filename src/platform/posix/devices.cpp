@@ -1,8 +1,10 @@
 #include "platform/posix/devices.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,11 +45,46 @@ std::string KavexPrefix() {
     return prefix;
 }
 
-std::string ComDevicePath(int portNumber) {
-    const std::string link = KavexPrefix() + "/dosdevices/com" + std::to_string(portNumber);
+namespace {
+
+std::string ComLinkPath(int portNumber) {
+    return KavexPrefix() + "/dosdevices/com" + std::to_string(portNumber);
+}
+
+std::string SystemComPath(int portNumber) { return "/dev/ttyS" + std::to_string(portNumber - 1); }
+
+bool LinkExists(const std::string& link) {
     struct stat info {};
-    if (lstat(link.c_str(), &info) == 0) return link;
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
+    return lstat(link.c_str(), &info) == 0;
+}
+
+// Runs `call` on the link, and on the system's device when there is no link.
+template <class Call>
+int OnComDevice(int portNumber, Call call) {
+    const std::string link = ComLinkPath(portNumber);
+    const int result = call(link.c_str());
+    if (result >= 0) return result;
+    const int error = errno;
+    if (LinkExists(link)) {
+        errno = error;
+        return result;
+    }
+    return call(SystemComPath(portNumber).c_str());
+}
+
+}  // namespace
+
+std::string ComDevicePath(int portNumber) {
+    std::string link = ComLinkPath(portNumber);
+    return LinkExists(link) ? link : SystemComPath(portNumber);
+}
+
+int OpenComDevice(int portNumber, int flags) {
+    return OnComDevice(portNumber, [flags](const char* path) { return open(path, flags); });
+}
+
+int StatComDevice(int portNumber, struct stat* info) {
+    return OnComDevice(portNumber, [info](const char* path) { return stat(path, info); });
 }
 
 }  // namespace kavex::posix

@@ -4,6 +4,8 @@
 // exists, else /dev/ttyS(n-1). KAVEX_PREFIX defaults to /etc/kavex.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace kavex::posix {
@@ -21,5 +23,12 @@ std::string KavexPrefix();
 
 // The device path behind COMn.
 std::string ComDevicePath(int portNumber);
+
+// open(2) and stat(2) of the device behind COMn, each in one system call
+// when the link exists: the link is tried first, and only when it is not
+// there (looked up then) is /dev/ttyS(n-1) tried. A link that leads nowhere
+// fails as its target does. As open(2) and stat(2): -1 with errno.
+int OpenComDevice(int portNumber, int flags);
+int StatComDevice(int portNumber, struct stat* info);
 
 }  // namespace kavex::posix

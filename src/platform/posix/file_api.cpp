@@ -18,19 +18,15 @@ using kavex::posix::PendingTransfer;
 
 namespace {
 
-std::shared_ptr<CommDevice> AsComm(const std::shared_ptr<kavex::posix::KernelObject>& object) {
-    return std::dynamic_pointer_cast<CommDevice>(object);
-}
-
 // An overlapped or completion-routine transfer. Only serial devices have them
 // here; other objects refuse them as unsupported.
 BOOL StartOverlapped(HANDLE hFile, PendingTransfer::Kind kind, LPCVOID lpBuffer, DWORD count,
                      LPDWORD transferred, LPOVERLAPPED lpOverlapped,
                      LPOVERLAPPED_COMPLETION_ROUTINE routine) {
-    auto object = kavex::posix::LookupObject(hFile);
+    auto object = kavex::posix::BorrowObject(hFile);
     if (!object) return FALSE;
-    auto device = AsComm(object);
-    if (!device) return Fail(ERROR_NOT_SUPPORTED);
+    CommDevice* device = kavex::posix::ObjectAs<CommDevice>(object.get());
+    if (device == nullptr) return Fail(ERROR_NOT_SUPPORTED);
     if (lpOverlapped == nullptr || (lpBuffer == nullptr && count != 0)) return Fail(ERROR_INVALID_PARAMETER);
     return device->StartTransfer(kind, const_cast<LPVOID>(lpBuffer), count, transferred, lpOverlapped,
                                  routine);
@@ -81,12 +77,14 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 BOOL CloseHandle(HANDLE hObject) {
     // Closing a device ends its pending transfers, and the I/O service lets
     // go of it, so the device is closed (and can be opened again) on return.
-    const auto object = kavex::posix::LookupObject(hObject);
-    if (auto device = AsComm(object)) {
-        device->Close();
-        kavex::posix::ForgetDevice(device.get());
+    bool diskFile = false;
+    if (auto object = kavex::posix::BorrowObject(hObject)) {
+        if (CommDevice* device = kavex::posix::ObjectAs<CommDevice>(object.get())) {
+            device->Close();
+            kavex::posix::ForgetDevice(device);
+        }
+        diskFile = kavex::posix::ObjectAs<kavex::posix::DiskFile>(object.get()) != nullptr;
     }
-    const bool diskFile = std::dynamic_pointer_cast<kavex::posix::DiskFile>(object) != nullptr;
     if (!kavex::posix::RemoveObject(hObject)) return FALSE;
     // A close that fails (a write the system deferred) still releases the handle.
     using kavex::posix::faults::FileOperation;
@@ -100,12 +98,17 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
         return StartOverlapped(hFile, PendingTransfer::Kind::kRead, lpBuffer, nNumberOfBytesToRead,
                                lpNumberOfBytesRead, lpOverlapped, nullptr);
     }
-    auto object = kavex::posix::LookupObject(hFile);
+    auto object = kavex::posix::BorrowObject(hFile);
     if (!object) return FALSE;
     if (lpNumberOfBytesRead == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead != 0)) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
-    return object->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+    // A serial device's poll is read here at once (comm_device.h).
+    if (CommDevice* device = kavex::posix::ObjectAs<CommDevice>(object.get())) {
+        BOOL result = FALSE;
+        if (device->ReadQueued(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, &result)) return result;
+    }
+    return object.get()->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
@@ -114,17 +117,17 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
         return StartOverlapped(hFile, PendingTransfer::Kind::kWrite, lpBuffer, nNumberOfBytesToWrite,
                                lpNumberOfBytesWritten, lpOverlapped, nullptr);
     }
-    auto object = kavex::posix::LookupObject(hFile);
+    auto object = kavex::posix::BorrowObject(hFile);
     if (!object) return FALSE;
     if (lpNumberOfBytesWritten == nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0)) {
         return Fail(ERROR_INVALID_USER_BUFFER);
     }
-    return object->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+    return object.get()->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
 }
 
 BOOL FlushFileBuffers(HANDLE hFile) {
-    auto object = kavex::posix::LookupObject(hFile);
-    return object ? object->Flush() : FALSE;
+    auto object = kavex::posix::BorrowObject(hFile);
+    return object ? object.get()->Flush() : FALSE;
 }
 
 BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVERLAPPED lpOverlapped,
@@ -142,9 +145,10 @@ BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LP
 }
 
 BOOL CancelIo(HANDLE hFile) {
-    auto object = kavex::posix::LookupObject(hFile);
+    auto object = kavex::posix::BorrowObject(hFile);
     if (!object) return FALSE;
     // Other kinds of object have no transfers that could be pending.
-    if (auto device = AsComm(object)) device->CancelCallerTransfers();
+    if (CommDevice* device = kavex::posix::ObjectAs<CommDevice>(object.get()))
+        device->CancelCallerTransfers();
     return TRUE;
 }
