@@ -64,6 +64,26 @@ private:
     CVersionConfig& config_;
 };
 
+// Changes the shared record under the lock and saves it; 0 without a view.
+template <class Change>
+BOOL ChangeAndSave(CVersionConfig& config, Change change) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr) return FALSE;
+    ScopedLock lock(config);
+    change(view->record);
+    return config.Save(nullptr);
+}
+
+// Loads the named file, changes the record and saves it, under one hold of
+// the lock.
+template <class Change>
+BOOL ChangeFileAndSave(CVersionConfig& config, const char* path, Change change) {
+    ScopedLock lock(config);
+    if (!config.Load(path)) return FALSE;
+    change(SharedView()->record);
+    return config.Save(path);
+}
+
 }  // namespace
 
 SettingsSource LocateSettingsFile(std::string* path) {
@@ -199,35 +219,23 @@ BOOL CVersionConfig::SetRecord(const VersionConfigRecord* in) {
 // Single fields of the current settings file: stored and saved under the lock.
 
 BOOL CVersionConfig::SetNumber743(int value) {
-    VersionConfigView* view = SharedView();
-    if (view == nullptr) return FALSE;
-    ScopedLock lock(*this);
-    view->record.Number743 = value;
-    return Save(nullptr);
+    return kavex::settings::ChangeAndSave(*this,
+                                          [&](VersionConfigRecord& record) { record.Number743 = value; });
 }
 
 BOOL CVersionConfig::SetNumber757(int value) {
-    VersionConfigView* view = SharedView();
-    if (view == nullptr) return FALSE;
-    ScopedLock lock(*this);
-    view->record.Number757 = value;
-    return Save(nullptr);
+    return kavex::settings::ChangeAndSave(*this,
+                                          [&](VersionConfigRecord& record) { record.Number757 = value; });
 }
 
 BOOL CVersionConfig::SetByte454(BYTE value) {
-    VersionConfigView* view = SharedView();
-    if (view == nullptr) return FALSE;
-    ScopedLock lock(*this);
-    view->record.Byte454 = value;
-    return Save(nullptr);
+    return kavex::settings::ChangeAndSave(*this,
+                                          [&](VersionConfigRecord& record) { record.Byte454 = value; });
 }
 
 BOOL CVersionConfig::SetByte736(int flag) {
-    VersionConfigView* view = SharedView();
-    if (view == nullptr) return FALSE;
-    ScopedLock lock(*this);
-    view->record.Byte736 = flag == 0 ? 1 : 0;
-    return Save(nullptr);
+    return kavex::settings::ChangeAndSave(
+        *this, [&](VersionConfigRecord& record) { record.Byte736 = flag == 0 ? 1 : 0; });
 }
 
 BOOL CVersionConfig::SetIdType(unsigned index, const char* text) {
@@ -248,56 +256,42 @@ BOOL CVersionConfig::SetIdType(unsigned index, const char* text) {
 // Fields of a named file: loaded, changed and saved under one hold of the lock.
 
 BOOL CVersionConfig::SetVersionNumber(const char* path, int value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    VersionConfigView* view = SharedView();
-    view->record.VersionNumber = value;
-    view->record.VersionByte = static_cast<BYTE>(value & 0xFF);
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(*this, path, [&](VersionConfigRecord& record) {
+        record.VersionNumber = value;
+        record.VersionByte = static_cast<BYTE>(value & 0xFF);
+    });
 }
 
 BOOL CVersionConfig::SetQuorelinkEdition(const char* path, int value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    SharedView()->record.QuorelinkEdition = value;
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(
+        *this, path, [&](VersionConfigRecord& record) { record.QuorelinkEdition = value; });
 }
 
 BOOL CVersionConfig::SetBroadband(const char* path, int value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    SharedView()->record.Broadband = value;
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(*this, path,
+                                              [&](VersionConfigRecord& record) { record.Broadband = value; });
 }
 
 int CVersionConfig::GetBroadband(const char* path) { return Load(path) ? SharedView()->record.Broadband : 0; }
 
 BOOL CVersionConfig::SetCafeSystem(const char* path, WORD value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    SharedView()->record.CafeSystem = value;
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(
+        *this, path, [&](VersionConfigRecord& record) { record.CafeSystem = value; });
 }
 
 BOOL CVersionConfig::SetByte451(const char* path, BYTE value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    SharedView()->record.Byte451 = value;
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(*this, path,
+                                              [&](VersionConfigRecord& record) { record.Byte451 = value; });
 }
 
 BOOL CVersionConfig::SetByte500(const char* path, BYTE value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    SharedView()->record.Byte500 = value;
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(*this, path,
+                                              [&](VersionConfigRecord& record) { record.Byte500 = value; });
 }
 
 BOOL CVersionConfig::SetNumber737(const char* path, int value) {
-    ScopedLock lock(*this);
-    if (!Load(path)) return FALSE;
-    SharedView()->record.Number737 = value;
-    return Save(path);
+    return kavex::settings::ChangeFileAndSave(*this, path,
+                                              [&](VersionConfigRecord& record) { record.Number737 = value; });
 }
 
 int CVersionConfig::GetInitFlag(const char* path) { return Load(path) ? SharedView()->record.InitFlag : 0; }

@@ -8,7 +8,10 @@
    looked up there by its name (GetProcAddress):
    the layer implements what is used, and what stops being used is removed
    rather than kept. The layer's functions are listed with their users.
-2. Every error code those headers define must have a message text in
+2. Every constant those headers define must be used somewhere outside
+   them (the layer's own code counts): a Win32 constant nothing uses is
+   removed rather than kept.
+3. Every error code those headers define must have a message text in
    src/platform/posix/system.cpp, so that FormatMessageA describes every
    failure the layer reports.
 
@@ -21,6 +24,7 @@ import sys
 DECLARATION = re.compile(r"^[A-Za-z_][\w\s\*]*?\b([A-Za-z][A-Za-z0-9]+)\s*\(", re.MULTILINE)
 NOT_FUNCTIONS = {"static_assert", "sizeof", "alignas", "decltype"}
 ERROR_DEFINE = re.compile(r"^#define\s+(ERROR_[A-Z0-9_]+)\s", re.MULTILINE)
+CONSTANT_DEFINE = re.compile(r"^#define\s+([A-Z][A-Z0-9_]+)\s", re.MULTILINE)
 
 
 def strip_comments(text):
@@ -36,6 +40,7 @@ def main(argv):
     headers = sorted(layer.glob("win32_*.h"))
     functions = set()
     errors = set()
+    constants = set()
     for header in headers:
         text = strip_comments(header.read_text())
         for match in DECLARATION.finditer(text):
@@ -45,6 +50,7 @@ def main(argv):
             if match.group(1) not in NOT_FUNCTIONS:
                 functions.add(match.group(1))
         errors.update(ERROR_DEFINE.findall(text))
+        constants.update(CONSTANT_DEFINE.findall(text))
 
     users = {name: [] for name in functions}
     outside = [p for d in ("src", "tools", "tests", "bench", "examples") for p in (root / d).rglob("*")
@@ -66,6 +72,18 @@ def main(argv):
         failed = True
         print("Called by nothing outside src/platform/ (remove them, or use them):")
         for name in unused:
+            print(f"  {name}")
+
+    headers_set = set(headers)
+    elsewhere = [p for d in ("src", "tools", "tests", "bench", "examples") for p in (root / d).rglob("*")
+                 if p.suffix in (".c", ".cpp", ".h") and p not in headers_set]
+    text_elsewhere = "\n".join(strip_comments(p.read_text(errors="replace")) for p in elsewhere)
+    unused_constants = sorted(c for c in constants if not re.search(r"\b" + c + r"\b", text_elsewhere))
+    print(f"{len(constants)} constants defined, {len(constants) - len(unused_constants)} of them used")
+    if unused_constants:
+        failed = True
+        print("Constants that nothing uses (remove them, or use them):")
+        for name in unused_constants:
             print(f"  {name}")
 
     texts = (layer / "system.cpp").read_text()

@@ -107,7 +107,6 @@ static_assert(sizeof(COMMCONFIG) == 52, "COMMCONFIG must have the Windows layout
 
 // Events of SetCommMask and WaitCommEvent.
 #define EV_RXCHAR 0x0001u
-#define EV_RXFLAG 0x0002u
 #define EV_TXEMPTY 0x0004u
 #define EV_CTS 0x0008u
 #define EV_DSR 0x0010u
@@ -115,10 +114,6 @@ static_assert(sizeof(COMMCONFIG) == 52, "COMMCONFIG must have the Windows layout
 #define EV_BREAK 0x0040u
 #define EV_ERR 0x0080u
 #define EV_RING 0x0100u
-#define EV_PERR 0x0200u
-#define EV_RX80FULL 0x0400u
-#define EV_EVENT1 0x0800u
-#define EV_EVENT2 0x1000u
 
 // Functions of EscapeCommFunction.
 #define SETXOFF 1u
@@ -127,7 +122,6 @@ static_assert(sizeof(COMMCONFIG) == 52, "COMMCONFIG must have the Windows layout
 #define CLRRTS 4u
 #define SETDTR 5u
 #define CLRDTR 6u
-#define RESETDEV 7u
 #define SETBREAK 8u
 #define CLRBREAK 9u
 
@@ -185,13 +179,9 @@ static_assert(sizeof(COMMPROP) == 64, "COMMPROP must have the Windows layout");
 #define BAUD_1800 0x00000080u
 #define BAUD_2400 0x00000100u
 #define BAUD_4800 0x00000200u
-#define BAUD_7200 0x00000400u
 #define BAUD_9600 0x00000800u
-#define BAUD_14400 0x00001000u
 #define BAUD_19200 0x00002000u
 #define BAUD_38400 0x00004000u
-#define BAUD_56K 0x00008000u
-#define BAUD_128K 0x00010000u
 #define BAUD_115200 0x00020000u
 #define BAUD_57600 0x00040000u
 #define BAUD_USER 0x10000000u

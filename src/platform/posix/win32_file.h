@@ -46,9 +46,7 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 // permission bit.
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002u
-#define FILE_ATTRIBUTE_SYSTEM 0x00000004u
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
-#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 
@@ -82,14 +80,12 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
 // is its length (without the terminator), or the size needed (with it) when
 // the buffer is too small, or 0 on failure.
 #define FILE_NAME_NORMALIZED 0x0u
-#define VOLUME_NAME_DOS 0x0u
 DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
 
 void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime);
 
 // Moving, deleting and temporary files.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
-#define MOVEFILE_COPY_ALLOWED 0x00000002u
 #define MOVEFILE_WRITE_THROUGH 0x00000008u
 #define ERROR_NOT_SAME_DEVICE 17u
 #define ERROR_BUFFER_OVERFLOW 111u
@@ -101,9 +97,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 // permissions and, where the process may give it, its owner (on Windows:
 // its attributes and security); the change of names is made durable. No
 // backup file is supported here.
-#define REPLACEFILE_WRITE_THROUGH 0x00000001u
 #define REPLACEFILE_IGNORE_MERGE_ERRORS 0x00000002u
-#define REPLACEFILE_IGNORE_ACL_ERRORS 0x00000004u
 #define ERROR_UNABLE_TO_REMOVE_REPLACED 1175u
 #define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176u
 BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName,

@@ -18,13 +18,10 @@ using LPBYTE = BYTE*;
 
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
 
-#define REG_NONE 0u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
 #define REG_BINARY 3u
 #define REG_DWORD 4u
-#define REG_MULTI_SZ 7u
-#define REG_QWORD 11u
 
 #ifndef ERROR_BAD_PATHNAME
 #define ERROR_BAD_PATHNAME 161u
