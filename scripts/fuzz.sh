@@ -9,7 +9,8 @@
 #   --seconds N     fuzzing time per target (default 30)
 #   --results FILE  one JUnit test case per target, recorded with
 #                   scripts/lib/results.py (the test command's fuzz tier)
-#   TARGET          fuzz_sealed_file, fuzz_card_code, fuzz_kavexctl_args
+#   TARGET          fuzz_sealed_file, fuzz_card_code, fuzz_date_time,
+#                   fuzz_kavexctl_args
 #                   (default: all of them)
 #   after --         libFuzzer options for the fuzzing (e.g. -fork=2: two fuzzing
 #                   processes; -dict=FILE)
@@ -41,9 +42,10 @@ if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ is not installed (scripts/install-deps.sh installs it)" >&2
   exit 3
 fi
+mkdir -p "$build"
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKAVEX_BUILD_FUZZERS=ON -DKAVEX_SANITIZE=address,undefined -DKAVEX_BUILD_TESTS=OFF -DKAVEX_BUILD_TOOLS=OFF \
-  >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; echo "fuzz: build-fuzz/ did not configure" >&2; exit 3; }
+  >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; echo "fuzz: build-fuzz/ did not configure" >&2; exit 3; }
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" || { echo "fuzz: build-fuzz/ did not build" >&2; exit 3; }
 if [ ${#targets[@]} -eq 0 ]; then mapfile -t targets <"$build/tests/fuzz/targets.txt"; fi
 

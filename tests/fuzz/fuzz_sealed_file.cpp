@@ -10,9 +10,16 @@
 //                bytes beyond the record.
 // Every file is checked through ReadSealedFile: only a verified record is
 // copied out, and it seals back to exactly the file's first bytes. The
-// file's own loader then runs its checks.
+// file's own loader then runs its checks: CPortConfig for
+// "ipportconfig.ini"; for "qelversion.cfg", CVersionConfig::Load into the
+// shared settings view (the older 482-byte form included), then the
+// settings report and the cafe-management system's name over whatever
+// record that left.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,6 +29,8 @@
 #include "config/sealed_file.h"
 #include "fuzz_support.h"
 #include "platform/posix/module_path.h"
+#include "settings/settings_report.h"
+#include "settings/version_config.h"
 
 using kavex::fuzz::FuzzInput;
 
@@ -40,7 +49,8 @@ constexpr TextGetter kTextGetters[] = {
 
 // "ipportconfig.ini" as the exported functions load it: CPortConfig beside
 // the host executable. `verified` is the record when the file verified.
-void LoadPortConfig(const std::string& directory, const std::uint8_t* verified) {
+void LoadPortConfig(const std::string& directory, const std::string& /*image*/,
+                    const std::uint8_t* verified) {
     const std::string host = directory + "/host-program";
     kavex::posix::OverrideModuleFileName(host.c_str());
     CPortConfig config;
@@ -73,18 +83,87 @@ void LoadPortConfig(const std::string& directory, const std::uint8_t* verified) 
     kavex::posix::OverrideModuleFileName(nullptr);
 }
 
+std::string Seal(std::string plain);
+std::string Unseal(const std::string& image);
+
+// The process's settings view, set up once over an empty prefix of its own
+// (named objects and registry), so that each input starts from a view that
+// exists and only Load changes it.
+CVersionConfig& SettingsView(const std::string& directory) {
+    static CVersionConfig* config = [&directory] {
+        const std::string prefix = directory + "/prefix";
+        ::mkdir(prefix.c_str(), 0700);
+        ::setenv("KAVEX_PREFIX", prefix.c_str(), 1);
+        static CVersionConfig view((directory + "/absent.cfg").c_str(), FALSE);
+        return &view;
+    }();
+    return *config;
+}
+
+// "qelversion.cfg" loaded into the shared view: a verified record replaces
+// the view's whole record; the older 482-byte form its first 478 bytes, and
+// the file is then rewritten in the current form; anything else changes
+// nothing. The report and the system's name then read whatever the record
+// holds without reading past a field.
+void LoadVersionConfig(const std::string& directory, const std::string& image, const std::uint8_t* verified) {
+    CVersionConfig& config = SettingsView(directory);
+    VersionConfigView* view = kavex::settings::SharedView();
+    KAVEX_FUZZ_CHECK(view != nullptr);
+    std::memset(&view->record, 0x5A, sizeof view->record);
+    VersionConfigRecord before;
+    std::memcpy(&before, &view->record, sizeof before);
+
+    const std::string path = directory + "/" + kavex::settings::kSettingsFileName;
+    const BOOL loaded = config.Load(path.c_str());
+    const bool oldForm = image.size() == kavex::settings::kOldFormSize;
+    KAVEX_FUZZ_CHECK(loaded == (verified != nullptr || oldForm));
+    const auto* record = reinterpret_cast<const std::uint8_t*>(&view->record);
+    if (verified != nullptr) {
+        KAVEX_FUZZ_CHECK(std::memcmp(record, verified, sizeof(VersionConfigRecord)) == 0);
+    } else if (oldForm) {
+        const std::string plain = Unseal(image);
+        KAVEX_FUZZ_CHECK(std::memcmp(record, plain.data(), kavex::settings::kOldFormCopied) == 0);
+        const auto* rest = reinterpret_cast<const std::uint8_t*>(&before) + kavex::settings::kOldFormCopied;
+        KAVEX_FUZZ_CHECK(std::memcmp(record + kavex::settings::kOldFormCopied, rest,
+                                     sizeof(VersionConfigRecord) - kavex::settings::kOldFormCopied) == 0);
+        // Rewritten in the current form: it verifies and holds the record.
+        std::vector<std::uint8_t> saved(sizeof(VersionConfigRecord));
+        const auto result = kavex::config::ReadSealedFile(path.c_str(), saved.data(), saved.size());
+        KAVEX_FUZZ_CHECK(result.status == kavex::config::SealedReadStatus::kOk);
+        KAVEX_FUZZ_CHECK(std::memcmp(saved.data(), record, sizeof(VersionConfigRecord) - 4) == 0);
+    } else {
+        KAVEX_FUZZ_CHECK(std::memcmp(record, &before, sizeof before) == 0);
+    }
+
+    const std::string report = directory + "/report.txt";
+    KAVEX_FUZZ_CHECK(WriteSettingsReport(report.c_str()) == TRUE);
+    std::string name;
+    const BOOL named = GetCafeSystemName(name);
+    KAVEX_FUZZ_CHECK(named == TRUE || named == FALSE);
+    KAVEX_FUZZ_CHECK(!name.empty() && name.size() < 64);
+}
+
 // Every sealed file of the system: its name, record size and loader (null:
-// the envelope checks only). The settings file joins with one line, e.g.
-//   {"qelversion.cfg", sizeof(VersionConfigRecord), LoadVersionConfig},
+// the envelope checks only).
 struct SealedFile {
     const char* name;
     std::size_t recordSize;
-    void (*load)(const std::string& directory, const std::uint8_t* verified);
+    void (*load)(const std::string& directory, const std::string& image, const std::uint8_t* verified);
 };
 const SealedFile kSealedFiles[] = {
     {kavex::config::kPortConfigFileName, sizeof(PortConfigRecord), LoadPortConfig},
+    {kavex::settings::kSettingsFileName, sizeof(VersionConfigRecord), LoadVersionConfig},
 };
 constexpr std::size_t kSealedFileCount = sizeof kSealedFiles / sizeof kSealedFiles[0];
+
+std::string Unseal(const std::string& image) {
+    std::string plain(image.size(), '\0');
+    const CRc4 rc4;
+    rc4.CryptCopy(kavex::config::kSealingKey, kavex::config::kSealingKeyLength,
+                  reinterpret_cast<const std::uint8_t*>(image.data()), static_cast<int>(image.size()),
+                  reinterpret_cast<std::uint8_t*>(plain.data()), static_cast<int>(plain.size()));
+    return plain;
+}
 
 std::string Seal(std::string plain) {
     auto* bytes = reinterpret_cast<std::uint8_t*>(plain.data());
@@ -132,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (mode & 1) KAVEX_FUZZ_CHECK(result.status == SealedReadStatus::kOk);
     if (file.load != nullptr) {
-        file.load(directory, result.status == SealedReadStatus::kOk ? record.data() : nullptr);
+        file.load(directory, image, result.status == SealedReadStatus::kOk ? record.data() : nullptr);
     }
     return 0;
 }

@@ -190,7 +190,7 @@ int Demo() {
     if (result == kExitOk) {
         std::printf(
             "\nDone: %d codes read. A code's 0x02 and ten digits take about 90 ms on the line,\n"
-            "and the library looks for more digits every 100 ms.\n"
+            "and the library hands the code over as soon as its last digit is in.\n"
             "Try your own host with 'kavexctl simulate --help'.\n",
             kCodeCount);
     }
