@@ -123,14 +123,16 @@ void LoadVersionConfig(const std::string& directory, const std::string& image, c
     } else if (oldForm) {
         const std::string plain = Unseal(image);
         KAVEX_FUZZ_CHECK(std::memcmp(record, plain.data(), kavex::settings::kOldFormCopied) == 0);
+        // The rest is as it was, but for the Checksum the rewrite updated.
         const auto* rest = reinterpret_cast<const std::uint8_t*>(&before) + kavex::settings::kOldFormCopied;
-        KAVEX_FUZZ_CHECK(std::memcmp(record + kavex::settings::kOldFormCopied, rest,
-                                     sizeof(VersionConfigRecord) - kavex::settings::kOldFormCopied) == 0);
+        KAVEX_FUZZ_CHECK(
+            std::memcmp(record + kavex::settings::kOldFormCopied, rest,
+                        offsetof(VersionConfigRecord, Checksum) - kavex::settings::kOldFormCopied) == 0);
         // Rewritten in the current form: it verifies and holds the record.
         std::vector<std::uint8_t> saved(sizeof(VersionConfigRecord));
         const auto result = kavex::config::ReadSealedFile(path.c_str(), saved.data(), saved.size());
         KAVEX_FUZZ_CHECK(result.status == kavex::config::SealedReadStatus::kOk);
-        KAVEX_FUZZ_CHECK(std::memcmp(saved.data(), record, sizeof(VersionConfigRecord) - 4) == 0);
+        KAVEX_FUZZ_CHECK(std::memcmp(saved.data(), record, sizeof(VersionConfigRecord)) == 0);
     } else {
         KAVEX_FUZZ_CHECK(std::memcmp(record, &before, sizeof before) == 0);
     }
