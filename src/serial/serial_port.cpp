@@ -16,13 +16,12 @@ void Check(BOOL succeeded) {
     if (!succeeded) ThrowSerialException();
 }
 
-// After a FALSE result of an overlapped call: FALSE when the operation is
-// still under way, else the call's error is thrown. GetOverlappedResult
-// says ERROR_IO_INCOMPLETE for "under way" where the starting calls say
-// ERROR_IO_PENDING.
-BOOL UnderWay() {
+// After a FALSE result of a call that starts an overlapped transfer: FALSE
+// when the transfer has started and is under way (ERROR_IO_PENDING), else
+// nothing started and the call's error is thrown.
+BOOL StartedAndPending() {
     const DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING && error != ERROR_IO_INCOMPLETE) ThrowSerialException(error);
+    if (error != ERROR_IO_PENDING) ThrowSerialException(error);
     return FALSE;
 }
 
@@ -173,16 +172,21 @@ DWORD CSerialPort::Write(const void* buffer, DWORD count) {
 
 BOOL CSerialPort::ReadOverlapped(void* buffer, DWORD count, OVERLAPPED& overlapped) {
     DWORD received = 0;
-    return ReadFile(m_hPort, buffer, count, &received, &overlapped) ? TRUE : UnderWay();
+    return ReadFile(m_hPort, buffer, count, &received, &overlapped) ? TRUE : StartedAndPending();
 }
 
 BOOL CSerialPort::WriteOverlapped(const void* buffer, DWORD count, OVERLAPPED& overlapped) {
     DWORD written = 0;
-    return WriteFile(m_hPort, buffer, count, &written, &overlapped) ? TRUE : UnderWay();
+    return WriteFile(m_hPort, buffer, count, &written, &overlapped) ? TRUE : StartedAndPending();
 }
 
 BOOL CSerialPort::QueryOverlappedResult(OVERLAPPED& overlapped, DWORD& transferred, BOOL wait) {
-    return GetOverlappedResult(m_hPort, &overlapped, &transferred, wait) ? TRUE : UnderWay();
+    if (GetOverlappedResult(m_hPort, &overlapped, &transferred, wait)) return TRUE;
+    // "Still under way" is ERROR_IO_INCOMPLETE here; any other code is the
+    // transfer's own error.
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_INCOMPLETE) ThrowSerialException(error);
+    return FALSE;
 }
 
 void CSerialPort::ReadWithCompletion(void* buffer, DWORD count) {
@@ -275,7 +279,7 @@ void CSerialPort::GetEventMask(DWORD& mask) { Check(GetCommMask(m_hPort, &mask))
 void CSerialPort::WaitEvent(DWORD& events) { Check(WaitCommEvent(m_hPort, &events, nullptr)); }
 
 BOOL CSerialPort::WaitEventOverlapped(DWORD& events, OVERLAPPED& overlapped) {
-    return WaitCommEvent(m_hPort, &events, &overlapped) ? TRUE : UnderWay();
+    return WaitCommEvent(m_hPort, &events, &overlapped) ? TRUE : StartedAndPending();
 }
 
 void CSerialPort::GetProperties(COMMPROP& properties) { Check(GetCommProperties(m_hPort, &properties)); }

@@ -9,18 +9,21 @@
 #include <thread>
 
 #include "serial/cancel_io_loader.h"
+#include "serial/overlapped_event_wait.h"
 #include "serial/serial_port.h"
 #include "support/failing_allocation.h"
 #include "support/fake_reader.h"
 #include "support/reader_timing.h"
 #include "support/serial_error.h"
 
+using kavex::serial::OverlappedEventWait;
 using kavex::test::Background;
 using kavex::test::Bounded;
 using kavex::test::FailingAllocations;
 using kavex::test::FakeReader;
 using kavex::test::SerialErrorOf;
 using kavex::test::SleepMs;
+using kavex::test::Stopwatch;
 using kavex::test::TestPrefix;
 
 namespace {
@@ -187,9 +190,15 @@ TEST_F(SerialAsyncTest, ATransferThatCannotStartThrowsAndLeavesNothingBehind) {
             EXPECT_EQ(SerialErrorOf([&] { port.ReadWithCompletion(buffer, 3); }), ERROR_NOT_ENOUGH_MEMORY);
             EXPECT_EQ(noMemory.Failed(), 1);
         }
+        {
+            FailingAllocations noMemory(1);
+            EXPECT_EQ(SerialErrorOf([&] { port.WriteWithCompletion("abc", 3); }), ERROR_NOT_ENOUGH_MEMORY);
+            EXPECT_EQ(noMemory.Failed(), 1);
+        }
         reader.Send("123");
         ASSERT_TRUE(reader.WaitForPending(3));  // no read took them
         EXPECT_EQ(SleepEx(100, TRUE), 0u);      // and no routine is due
+        EXPECT_EQ(reader.Received(100), "");    // nor was anything written
     } else {
         std::printf("(allocation failures cannot be injected: a memory checker replaces operator new)\n");
     }
@@ -326,6 +335,70 @@ TEST_F(SerialAsyncTest, TheOutputDrainingIsAnEvent) {
     EXPECT_EQ(events, static_cast<DWORD>(EV_TXEMPTY));
     EXPECT_TRUE(Bounded(5000, [&] { return port.QueryOverlappedResult(write, transferred, TRUE); }));
     EXPECT_EQ(reader.Received(2000), "ab");
+}
+
+// The event wait of kavexctl monitor, which never leaves its transfer
+// pending behind it.
+
+// The code a transfer ended with (0: success), or ERROR_IO_INCOMPLETE while
+// it is under way.
+DWORD EndOf(OVERLAPPED overlapped) {
+    DWORD transferred = 0;
+    return GetOverlappedResult(INVALID_HANDLE_VALUE, &overlapped, &transferred, FALSE) ? 0 : GetLastError();
+}
+
+TEST_F(SerialAsyncTest, AnEventWaitEndsWithItsEventsNotWithItsEventAlone) {
+    port.SetEventMask(EV_RXCHAR);
+    OverlappedEventWait wait(port, event.Get());
+    ASSERT_FALSE(wait.Start());
+    SetEvent(event.Get());  // as a stop signal sets it
+    EXPECT_FALSE(wait.Ended());
+    reader.Send("1");
+    for (Stopwatch clock; !wait.Ended() && clock.ElapsedMs() < 5000;) WaitForSingleObject(event.Get(), 100);
+    EXPECT_FALSE(wait.Pending());
+    EXPECT_EQ(wait.Events(), static_cast<DWORD>(EV_RXCHAR));
+
+    // Cancelled, it has ended when Cancel returns, and the port stays open.
+    char byte = 0;
+    port.SetImmediateReadTimeouts();
+    OVERLAPPED read = Overlapped();
+    ASSERT_TRUE(port.ReadOverlapped(&byte, 1, read));  // Wine reports EV_RXCHAR again while it is unread
+    ASSERT_FALSE(wait.Start());
+    wait.Cancel();
+    EXPECT_FALSE(wait.Pending());
+    EXPECT_EQ(EndOf(*wait.Overlapped()), ERROR_OPERATION_ABORTED);
+    EXPECT_TRUE(port.IsOpen());
+}
+
+TEST_F(SerialAsyncTest, AnEventWaitThatCannotBeCancelledIsEndedByClosingThePortFirst) {
+    port.SetEventMask(EV_RXCHAR);
+    OverlappedEventWait wait(port, event.Get());
+    ASSERT_FALSE(wait.Start());
+    {
+        CCancelIoLoader withoutEntry("KERNEL32.DLL", "NoCancelIoHere");
+        LoaderInPlace inPlace(withoutEntry);
+        EXPECT_EQ(SerialErrorOf([&] { wait.Cancel(); }), ERROR_CALL_NOT_IMPLEMENTED);
+    }
+    // When the error comes, the port is closed and the wait has ended: its
+    // OVERLAPPED and mask may go.
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(wait.Pending());
+    const DWORD end = EndOf(*wait.Overlapped());
+    EXPECT_NE(end, static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+#ifndef _WIN32  // the code a closed handle's transfers end with is the driver's
+    EXPECT_EQ(end, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+#endif
+    EXPECT_EQ(wait.Events(), 0u);
+
+    // Left pending as an exception goes by, it ends the same way before its
+    // storage goes (the memory checkers would see a later write to it).
+    OpenOverlapped(port, 3);
+    port.SetEventMask(EV_RXCHAR);
+    {
+        OverlappedEventWait abandoned(port, event.Get());
+        ASSERT_FALSE(abandoned.Start());
+    }
+    EXPECT_FALSE(port.IsOpen());
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "support/failing_allocation.h"
+
 namespace {
 
 CSerialException* Catch(DWORD code) {
@@ -35,6 +37,36 @@ TEST(SerialExceptionTest, CarriesTheCodeOfTheFailedCall) {
     error = Catch(0);
     EXPECT_EQ(error->m_dwErrorCode, 0u);
     error->Delete();
+}
+
+TEST(SerialExceptionTest, OutOfMemoryThrowsTheExceptionMadeAtLoadWhichDeleteKeeps) {
+    if (!kavex::test::FailingAllocations::Available()) {
+        GTEST_SKIP() << "allocation failures cannot be injected: a memory checker replaces operator new";
+    }
+    CSerialException* first = nullptr;
+    CSerialException* second = nullptr;
+    {
+        // No allocation succeeds: the exception thrown must exist already.
+        kavex::test::FailingAllocations noMemory(1000);
+        first = Catch(ERROR_ACCESS_DENIED);
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->m_dwErrorCode, ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(first->m_bAutoDelete);
+        EXPECT_TRUE(first->IsKindOf(KAVEX_RUNTIME_CLASS(CSerialException)));
+        first->Delete();  // leaves it alone (the memory checkers see no free)
+
+        second = Catch(ERROR_INVALID_HANDLE);  // thrown again, with the new code
+        EXPECT_GE(noMemory.Failed(), 2);
+    }
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(second->m_dwErrorCode, ERROR_INVALID_HANDLE);
+    second->Delete();
+
+    // With memory again, each throw has an exception of its own.
+    CSerialException* fresh = Catch(ERROR_ACCESS_DENIED);
+    EXPECT_NE(fresh, first);
+    EXPECT_TRUE(fresh->m_bAutoDelete);
+    fresh->Delete();
 }
 
 TEST(SerialExceptionTest, CanBeCaughtThroughItsBases) {

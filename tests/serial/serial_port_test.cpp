@@ -10,25 +10,13 @@
 
 #include "serial/serial_exception.h"
 #include "support/fake_reader.h"
+#include "support/serial_error.h"
 
 using kavex::test::FakeReader;
+using kavex::test::SerialErrorOf;
 using kavex::test::TestPrefix;
 
 namespace {
-
-// Runs `action` and returns the Win32 code of the serial error it threw,
-// or -1 when it threw none.
-template <class Action>
-long long SerialErrorOf(Action action) {
-    try {
-        action();
-    } catch (CSerialException* error) {
-        const long long code = error->m_dwErrorCode;
-        error->Delete();
-        return code;
-    }
-    return -1;
-}
 
 void OpenReaderLine(CSerialPort& port, int number) {
     port.Open(number, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::XonXoff, FALSE);

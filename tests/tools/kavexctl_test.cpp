@@ -434,6 +434,20 @@ TEST_F(KavexctlTest, MonitorStopsAfterItsSecondsAndRefusesBadArguments) {
     EXPECT_EQ(missing.Wait(5000), 3);
     EXPECT_NE(missing.err.find("cannot open COM5"), std::string::npos) << missing.err;
 }
+
+TEST_F(KavexctlTest, MonitorSaysWhenThePortRefusesTheLineSettings) {
+    // The driver takes no such speed: the port opens, its settings fail, and
+    // monitor lets it go before it looks at why (it is not busy).
+    FakeReader reader(prefix, 2);
+    Kavexctl refused({"monitor", "COM2", "--baud", "1234"});
+    EXPECT_EQ(refused.Wait(5000), 1) << refused.err;
+    EXPECT_NE(refused.err.find("opened but refused the line settings (error 87)"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.err.find("busy"), std::string::npos) << refused.err;
+    CSerialPort port;  // and it is free again
+    EXPECT_NO_THROW(
+        port.Open(2, 1200, SerialParity::None, 8, SerialStopBits::One, SerialFlowControl::None, FALSE));
+}
 }  // namespace
 
 #endif

@@ -22,6 +22,7 @@
 #include "kavexctl/port_names.h"
 #include "kavexctl/port_probe.h"
 #include "kavexctl/signals.h"
+#include "serial/overlapped_event_wait.h"
 #include "serial/serial_exception.h"
 #include "serial/serial_port.h"
 
@@ -131,26 +132,23 @@ public:
         gapMs_ = byteMs * 20 < 100 ? 100 : byteMs * 20;
     }
 
-    // Until a stop; a failing port throws its serial error.
+    // Until a stop; a failing port throws its serial error. The wait is
+    // never left pending: a stop cancels it, and when it cannot be cancelled
+    // (or anything else throws meanwhile) the port is closed and the wait's
+    // end awaited before its storage goes (serial/overlapped_event_wait.h).
     void Run() {
         const Clock::time_point deadline = opened_ + std::chrono::seconds(options_.seconds);
+        kavex::serial::OverlappedEventWait wait(port_, wake_);
         while (!signals_.Stopped()) {
             if (options_.seconds > 0 && Clock::now() >= deadline) break;
-            OVERLAPPED wait{};
-            wait.hEvent = wake_;
-            DWORD events = 0;
-            // The event is set again by the end of this wait only.
-            ResetEvent(wake_);
-            bool ended = port_.WaitEventOverlapped(events, wait);
+            bool ended = wait.Start();
             while (!ended) {
                 if (options_.seconds > 0 && Clock::now() >= deadline) signals_.Trigger();
                 if (signals_.Stopped()) {
-                    Cancel(wait);
+                    wait.Cancel();
                     break;
                 }
-                const DWORD result = WaitForSingleObject(wake_, WaitMs());
-                DWORD transferred = 0;
-                if (result == WAIT_OBJECT_0) ended = port_.QueryOverlappedResult(wait, transferred, FALSE);
+                if (WaitForSingleObject(wake_, WaitMs()) == WAIT_OBJECT_0) ended = wait.Ended();
                 if (!ended) EndBurstAfterPause();
             }
             // A wait can end with nothing to read (a driver that reports
@@ -173,16 +171,6 @@ private:
     static long MsSince(Clock::time_point then) {
         return static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count());
-    }
-
-    void Cancel(OVERLAPPED& wait) {
-        port_.CancelPendingIo();
-        DWORD transferred = 0;
-        try {
-            port_.QueryOverlappedResult(wait, transferred, TRUE);  // ends aborted
-        } catch (CSerialException* error) {
-            error->Delete();
-        }
     }
 
     // Reads what the input queue holds, asking for exactly that many bytes
@@ -284,6 +272,9 @@ int RunMonitor(int argc, char** argv) {
     } catch (CSerialException* error) {
         const DWORD code = error->m_dwErrorCode;
         error->Delete();
+        // An open that got the device keeps it even when the settings then
+        // fail: released first, or the probe would find it busy with us.
+        port.Close();
         return ReportOpenFailure(options.port.c_str(), portNumber, code);
     }
     std::fprintf(stderr, "Monitoring COM%d at %ld baud, 8N1, XON/XOFF; Ctrl-C stops.\n", portNumber,
@@ -294,8 +285,15 @@ int RunMonitor(int argc, char** argv) {
         Monitor monitor(port, options, signals, wakeHandle);
         monitor.Run();
     } catch (CSerialException* error) {
-        std::fprintf(stderr, "kavexctl monitor: COM%d failed (error %lu); reader unplugged?\n", portNumber,
-                     static_cast<unsigned long>(error->m_dwErrorCode));
+        if (error->m_dwErrorCode == ERROR_CALL_NOT_IMPLEMENTED) {
+            // The system has no CancelIo: the wait was ended by closing the port.
+            std::fprintf(stderr,
+                         "kavexctl monitor: COM%d: the pending wait cannot be cancelled here (error %lu)\n",
+                         portNumber, static_cast<unsigned long>(error->m_dwErrorCode));
+        } else {
+            std::fprintf(stderr, "kavexctl monitor: COM%d failed (error %lu); reader unplugged?\n",
+                         portNumber, static_cast<unsigned long>(error->m_dwErrorCode));
+        }
         error->Delete();
         result = kExitFailure;
     }
