@@ -43,25 +43,50 @@ std::string Describe(const CFileException& error, std::size_t limit) {
     return text.data();
 }
 
-// How long a load or save waits for another one to let go of the file. The
-// module opens its files without sharing, and a load or save holds a file
-// only for a moment, so a short wait outlasts any of them.
+// How long a load or save waits for another one to let go of the file,
+// measured by the clock. The module opens its files without sharing, and a
+// load or save holds a file only for a moment, so a short wait outlasts
+// any of them.
 constexpr DWORD kShareRetryMs = 200;
 constexpr DWORD kShareRetryStepMs = 2;
 
 // A temporary file left behind by an interrupted save is this old at least
 // (a running save renames its file within milliseconds of writing it).
 constexpr std::uint64_t kStaleTempTicks = 2ull * 10000000ull;  // 2 s in 100 ns ticks
-constexpr int kMaxStaleTempsPerSave = 256;
+// How much of them one save takes on: it removes at most this many (a later
+// save removes the rest), and looks at no more than this many names of its
+// pattern in all. That is every name GetTempFileNameA can give a prefix, so
+// young or held files listed first never hide a stale one; the bound only
+// keeps a save short in a directory crowded with other names of the pattern.
+constexpr int kMaxStaleTempsRemovedPerSave = 256;
+constexpr int kMaxTempsExaminedPerSave = 0x10000;
+
+// Makes `attempt` until it succeeds, fails for another reason than another
+// handle holding the file (`held` tells), or kShareRetryMs have passed
+// since the first attempt.
+template <class Attempt, class Held>
+bool RetryWhileHeld(Attempt attempt, Held held) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (attempt()) return true;
+        if (!held() || GetTickCount() - start >= kShareRetryMs) return false;
+        Sleep(kShareRetryStepMs);
+    }
+}
 
 // Opens `path`, trying again for a bounded time while another handle holds
 // it (a load or save, in this process or another).
 BOOL OpenWithRetry(CFile& file, const char* path, UINT flags, CFileException* error) {
-    for (DWORD waited = 0;; waited += kShareRetryStepMs) {
-        if (file.Open(path, flags, error)) return TRUE;
-        if (error->m_cause != CFileException::sharingViolation || waited >= kShareRetryMs) return FALSE;
-        Sleep(kShareRetryStepMs);
-    }
+    const bool opened = RetryWhileHeld([&] { return file.Open(path, flags, error) != FALSE; },
+                                       [&] { return error->m_cause == CFileException::sharingViolation; });
+    return opened ? TRUE : FALSE;
+}
+
+// The errors with which replacing a file fails while another handle holds
+// it (a load reading it at that moment, in this process or another).
+bool IsHeldByAnother(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+           error == ERROR_ACCESS_DENIED;
 }
 
 std::uint64_t Ticks(const FILETIME& time) {
@@ -70,7 +95,9 @@ std::uint64_t Ticks(const FILETIME& time) {
 
 // Removes the temporary files that interrupted saves left in `directory`:
 // those old enough and held open by no one (a running save holds its file
-// without sharing while it writes it).
+// without sharing while it writes it). The work is bounded by what it
+// removes, kMaxStaleTempsRemovedPerSave, and generously by the names it
+// looks at, kMaxTempsExaminedPerSave.
 void RemoveStaleTemps(const std::string& directory, const char* prefix) {
     char name[16] = {};
     std::snprintf(name, sizeof name, "%.3s*.tmp", prefix);
@@ -82,6 +109,7 @@ void RemoveStaleTemps(const std::string& directory, const char* prefix) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     int examined = 0;
+    int removed = 0;
     do {
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (Ticks(now) < Ticks(data.ftLastWriteTime) + kStaleTempTicks) continue;
@@ -91,8 +119,9 @@ void RemoveStaleTemps(const std::string& directory, const char* prefix) {
             CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (probe == INVALID_HANDLE_VALUE) continue;
         CloseHandle(probe);
-        DeleteFileA(path.c_str());
-    } while (++examined < kMaxStaleTempsPerSave && FindNextFileA(search, &data));
+        if (DeleteFileA(path.c_str())) ++removed;
+    } while (removed < kMaxStaleTempsRemovedPerSave && ++examined < kMaxTempsExaminedPerSave &&
+             FindNextFileA(search, &data));
     FindClose(search);
 }
 
@@ -136,12 +165,29 @@ std::string WithoutLongPathPrefix(const char* path) {
     return path;
 }
 
+// The path of an open file as the system resolved it (every link followed),
+// whatever its length; empty when the system cannot name the file.
+std::string FinalPathOf(HANDLE file) {
+    std::vector<char> resolved(MAX_PATH, '\0');
+    DWORD length = GetFinalPathNameByHandleA(file, resolved.data(), MAX_PATH, FILE_NAME_NORMALIZED);
+    if (length >= resolved.size()) {
+        // The buffer was too small: `length` is the size the path needs.
+        resolved.assign(static_cast<std::size_t>(length) + 1, '\0');
+        length = GetFinalPathNameByHandleA(file, resolved.data(), static_cast<DWORD>(resolved.size()),
+                                           FILE_NAME_NORMALIZED);
+        if (length >= resolved.size()) return std::string();  // renamed meanwhile
+    }
+    if (length == 0) return std::string();
+    return WithoutLongPathPrefix(resolved.data());
+}
+
 // Finds the file that a save to `path` replaces, and refuses what the save
 // cannot replace whole: a file that is read-only, held against the owner's
 // share mode by another handle (after a bounded wait), or not a regular file
-// is a file error; a file with
-// several hard links gives false with *refusal set, since replacing it would
-// separate its names (the others would keep the old contents).
+// is a file error. False with *refusal set for a file with several hard
+// links, since replacing it would separate its names (the others would keep
+// the old contents), and for a file whose own path, links resolved, is
+// MAX_PATH characters or longer, since the save could replace only the link.
 bool FindSaveTarget(const char* path, UINT shareFlags, SaveTarget* target, std::string* refusal) {
     target->path = path;
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;  // a new file
@@ -157,9 +203,14 @@ bool FindSaveTarget(const char* path, UINT shareFlags, SaveTarget* target, std::
                    " hard links; a save would leave the other names with the old contents, so it is refused";
         return false;
     }
-    char resolved[MAX_PATH] = {};
-    const DWORD length = GetFinalPathNameByHandleA(file.m_hFile, resolved, MAX_PATH, FILE_NAME_NORMALIZED);
-    if (length > 0 && length < MAX_PATH) target->path = WithoutLongPathPrefix(resolved);
+    const std::string resolved = FinalPathOf(file.m_hFile);
+    if (resolved.size() >= MAX_PATH) {
+        *refusal = std::string(path) + " names a file whose path is " + std::to_string(resolved.size()) +
+                   " characters long, more than " + std::to_string(MAX_PATH - 1) +
+                   "; a save could replace only the link, so it is refused";
+        return false;
+    }
+    if (!resolved.empty()) target->path = resolved;
     file.Close();
     return true;
 }
@@ -226,13 +277,28 @@ bool WriteSealed(const char* path, void* record, std::size_t size, std::string* 
         TempFile temp(directory, modes.tempPrefix);
         WriteTemp(temp, image);
         // An existing file is replaced keeping its permissions and owner (on
-        // Windows its attributes and security); a new one is moved in place.
-        const BOOL replaced = target.exists ? ReplaceFileA(target.path.c_str(), temp.Path(), nullptr,
-                                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                                            : MoveFileExA(temp.Path(), target.path.c_str(),
-                                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        // Windows its attributes and security), trying again for a bounded
+        // time while a load holds it; a new one is moved in place.
+        DWORD code = ERROR_SUCCESS;
+        const auto replace = [&] {
+            if (ReplaceFileA(target.path.c_str(), temp.Path(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                             nullptr, nullptr)) {
+                return true;
+            }
+            code = GetLastError();
+            return false;
+        };
+        const auto move = [&] {
+            if (MoveFileExA(temp.Path(), target.path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                return true;
+            }
+            code = GetLastError();
+            return false;
+        };
+        const bool replaced =
+            target.exists ? RetryWhileHeld(replace, [&] { return IsHeldByAnother(code); }) : move();
         if (!replaced) {
-            const DWORD code = GetLastError();
             temp.ReleaseIfMoved();
             CFileException::ThrowOsError(static_cast<LONG>(code), target.path.c_str());
         }

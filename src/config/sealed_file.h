@@ -70,14 +70,16 @@ SealedReadResult ReadSealedPrefix(const char* path, std::uint8_t* plain, std::si
 // Stores the trailer in `record` itself, seals it and replaces the file in
 // one step: the sealed image goes to a new file in the same directory,
 // which is flushed and then moved over the target (with write-through, so
-// the new name is on disk when this returns). Whatever fails, and however
-// the process ends, the target keeps either its old or its new contents.
-// A symbolic link is followed: the file it names is replaced, keeping its
-// permissions and, where the process may, its owner. A target that cannot
-// be opened for reading and writing with the owner's share mode (read-only,
-// or open elsewhere after a bounded wait), that is no regular file, or that
-// has several hard links (a replacement would separate them) is refused
-// before anything is written. False with the reason in *error.
+// the new name is on disk when this returns; the move, too, is tried again
+// for a bounded time while a load holds the target). Whatever fails, and
+// however the process ends, the target keeps either its old or its new
+// contents. A symbolic link is followed: the file it names is replaced,
+// keeping its permissions and, where the process may, its owner. A target
+// that cannot be opened for reading and writing with the owner's share mode
+// (read-only, or open elsewhere after a bounded wait), that is no regular
+// file, that has several hard links (a replacement would separate them), or
+// whose path with links resolved is MAX_PATH characters or longer is
+// refused before anything is written. False with the reason in *error.
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error);
 bool WriteSealedFile(const char* path, void* record, std::size_t size, std::string* error,
                      const SealedFileModes& modes);

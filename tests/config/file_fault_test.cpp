@@ -177,6 +177,8 @@ TEST_P(FileFaultTest, EverySaveLeavesTheOldOrTheNewRecord) {
         std::unique_ptr<CPortConfig> config;
         BOOL saved = FALSE;
         std::vector<std::uint8_t> inMemory(sizeof(PortConfigRecord));
+        bool replacementFailed = false;     // some N failed the replacement itself
+        bool failedAfterReplacing = false;  // some N failed with the new file in place
         FaultSweep sweep;
         sweep.prepare = [&] { config = std::make_unique<CPortConfig>(); };
         sweep.attempt = [&] { saved = setter.call(*config); };
@@ -195,12 +197,20 @@ TEST_P(FileFaultTest, EverySaveLeavesTheOldOrTheNewRecord) {
             } else {
                 EXPECT_TRUE(image == oldImage || image == newImage);
             }
+            if (run.Failed(FileOperation::kMove)) replacementFailed = true;
+            if (!saved && image == newImage && newImage != oldImage) failedAfterReplacing = true;
             // The new value stays in memory whether or not the save succeeded.
             EXPECT_EQ(std::memcmp(inMemory.data(), changed.data(), kCovered), 0);
             ExpectNoTemporaryFile(run);
             directory.WriteConfigBytes(oldImage);
         };
         SweepFileFaults(Plan(), sweep);
+        // The sweep reached the replacement of the existing file: its move,
+        // and the sync of the directory after it.
+        EXPECT_TRUE(replacementFailed) << "no run made the replacement fail";
+        if (newImage != oldImage) {
+            EXPECT_TRUE(failedAfterReplacing) << "no run failed once the new file was in place";
+        }
     }
 }
 
@@ -283,6 +293,57 @@ TEST(FileSharingFaultTest, ASharingViolationIsTriedAgain) {
         EXPECT_EQ(config.SetPrimaryPort(5), TRUE);
     }
     EXPECT_EQ(CPortConfig().GetPrimaryPort(), 5);
+}
+
+// A replacement that meets a load holding the file (Windows refuses it with
+// one of these errors while a reader has the file open) is tried again as
+// well, for a bounded time measured by the clock.
+TEST(FileSharingFaultTest, AReplacementThatMeetsAReaderIsTriedAgain) {
+    ConfigDirectory directory;
+    kavex::test::WritePortConfig(directory, 3, {4, 0, 0, 0});
+    CPortConfig config;
+    int port = 5;
+    for (const DWORD error :
+         {ERROR_SHARING_VIOLATION, ERROR_UNABLE_TO_REMOVE_REPLACED, ERROR_ACCESS_DENIED}) {
+        SCOPED_TRACE(error);
+        FileFaultPlan plan;
+        plan.failAt = 1;
+        plan.operations = Mask(FileOperation::kMove);
+        plan.error = error;
+        BOOL saved = FALSE;
+        kavex::posix::faults::FileFaultReport report;
+        {
+            kavex::posix::faults::ScopedFileFaults faults(plan);
+            saved = config.SetPrimaryPort(port);
+            report = kavex::posix::faults::FileFaultsSoFar();
+        }
+        EXPECT_EQ(report.injected, 1u);  // the replacement did meet the reader
+        EXPECT_EQ(saved, TRUE);
+        EXPECT_EQ(CPortConfig().GetPrimaryPort(), port);
+        ++port;
+    }
+
+    // A reader that does not let go: the save gives up after the bound.
+    FileFaultPlan plan;
+    plan.failAt = 1;
+    plan.persistent = true;
+    plan.operations = Mask(FileOperation::kMove);
+    plan.error = ERROR_SHARING_VIOLATION;
+    BOOL saved = TRUE;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        kavex::posix::faults::ScopedFileFaults faults(plan);
+        kavex::test::QuietStdout quiet;
+        saved = config.SetPrimaryPort(port);
+    }
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    EXPECT_EQ(saved, FALSE);
+    EXPECT_GE(waited, 150);   // about 200 ms
+    EXPECT_LT(waited, 5000);  // and not for ever (generous: a shared machine)
+    EXPECT_EQ(CPortConfig().GetPrimaryPort(), port - 1);
+    EXPECT_EQ(TemporaryFilesIn(directory.Path()), 0);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // kavexctl config, run as the people who install readers run it.
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -28,9 +30,10 @@ protected:
         file_ = directory.ConfigPath();
     }
 
-    // Runs kavexctl with `arguments` (stderr joins stdout).
-    ToolRun Kavexctl(const std::string& arguments) const {
-        const std::string command = "'" + tool_.string() + "' " + arguments + " 2>&1";
+    // Runs kavexctl with `arguments` (stderr joins stdout), after `runner`
+    // (a command that runs another, such as timeout) when one is given.
+    ToolRun Kavexctl(const std::string& arguments, const std::string& runner = "") const {
+        const std::string command = runner + "'" + tool_.string() + "' " + arguments + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr) return {-1, ""};
         std::string out;
@@ -113,6 +116,25 @@ TEST_F(KavexctlConfigTest, ReadOnlyFileIsReportedAndKept) {
     EXPECT_NE(run.out.find("denied"), std::string::npos) << run.out;
     EXPECT_EQ(directory.ReadConfigBytes(), before);
     EXPECT_EQ(Kavexctl("config show --file '" + file_ + "'").exitCode, 0);
+}
+
+// A file that is no file (here a FIFO, which a plain open would wait on for
+// a writer) ends the command at once with a file error. `timeout` bounds
+// the run, so a command that waits fails the test instead of hanging it.
+TEST_F(KavexctlConfigTest, AFifoEndsTheCommandAtOnce) {
+    ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
+    for (const std::string& command :
+         {"config show --file '" + file_ + "'", "config set --file '" + file_ + "' PrimaryPort=2"}) {
+        SCOPED_TRACE(command);
+        const auto start = std::chrono::steady_clock::now();
+        const ToolRun run = Kavexctl(command, "timeout -k 1 20 ");
+        const auto took =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        EXPECT_EQ(run.exitCode, 1) << run.out;  // 124: it had to be stopped
+        EXPECT_LT(took, 10);
+    }
+    EXPECT_TRUE(fs::is_fifo(file_));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@
 #include "support/fake_reader.h"
 
 namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 TEST(DrivePathsTest, DriveCIsTheDirectoryOfThePrefix) {
     kavex::test::TestPrefix prefix;
@@ -52,6 +58,12 @@ TEST(DrivePathsTest, DriveCIsTheDirectoryOfThePrefix) {
     ASSERT_NE(GetTempFileNameA("C:\\", "~kv", 0, temp), 0u);
     EXPECT_EQ(std::string(temp).rfind("C:\\", 0), 0u);
     EXPECT_TRUE(MoveFileExA(temp, "C:\\moved.txt", MOVEFILE_REPLACE_EXISTING));
+    ASSERT_NE(GetTempFileNameA("C:\\", "~kv", 0, temp), 0u);
+    std::ofstream(prefix.Path() + "/drive_c/" + (temp + 3)) << "replacement";
+    EXPECT_TRUE(
+        ReplaceFileA("C:\\moved.txt", temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
+    EXPECT_EQ(Contents(prefix.Path() + "/drive_c/moved.txt"), "replacement");
+    EXPECT_EQ(GetFileAttributesA(temp), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(DeleteFileA("C:\\moved.txt"));
     EXPECT_TRUE(DeleteFileA("C:\\log.txt"));
 }

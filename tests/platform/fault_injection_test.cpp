@@ -111,6 +111,34 @@ TEST_F(FaultInjectionTest, AFailingCloseReleasesTheHandleAndAFailingSyncFollowsT
     EXPECT_TRUE(fs::exists(to));
 }
 
+// ReplaceFileA counts as a move, then as the sync of the directory that
+// makes the new name durable: the first fails with both files as they
+// were, the second with the replacement in place.
+TEST_F(FaultInjectionTest, AReplacementFailsAtItsMoveOrAtTheSyncAfterIt) {
+    const std::string replaced = PathOf("replaced"), replacement = PathOf("replacement");
+    std::ofstream(replaced) << "old";
+    std::ofstream(replacement) << "new";
+    FileFaultPlan plan;
+    plan.failAt = 1;
+    {
+        ScopedFileFaults faults(plan);
+        EXPECT_FALSE(ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr,
+                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
+        EXPECT_EQ(kavex::posix::faults::FileFaultsSoFar().first, FileOperation::kMove);
+    }
+    EXPECT_EQ(Contents(replaced), "old");
+    EXPECT_EQ(Contents(replacement), "new");
+
+    plan.failAt = 2;
+    ScopedFileFaults faults(plan);
+    EXPECT_FALSE(ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                              nullptr, nullptr));
+    EXPECT_EQ(kavex::posix::faults::FileFaultsSoFar().first, FileOperation::kFlush);
+    EXPECT_EQ(Contents(replaced), "new");
+    EXPECT_FALSE(fs::exists(replacement));
+}
+
 TEST_F(FaultInjectionTest, AProcessCanEndAtTheFailingOperation) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);

@@ -6,13 +6,16 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "platform/posix/registry_file.h"
 #include "platform/win32.h"
 #include "support/fake_reader.h"
+#include "support/reader_timing.h"
 
 using kavex::posix::ParseRegistryText;
 using kavex::posix::RegistryKeys;
@@ -125,6 +128,25 @@ TEST_F(RegistryTest, AFileThatIsNoRegistryHoldsNoKeys) {
     Write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\QelCorp\\Veridane]\n\"ExePath\"=\"/opt\"\n");
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QelCorp\\Veridane", &key), ERROR_FILE_NOT_FOUND);
+}
+
+// Every settings load reaches the registry (RegOpenKeyA), so a registry
+// file that is no file must not make it wait: a FIFO with no writer would
+// block a plain open for ever. It is refused at once, as a directory is.
+TEST_F(RegistryTest, ARegistryFileThatIsNoFileIsRefusedAtOnce) {
+    const std::string path = prefix.Path() + "/system.reg";
+    const auto open = [] {
+        HKEY key = nullptr;
+        const LONG result = RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QelCorp\\Veridane", &key);
+        EXPECT_EQ(key, nullptr);
+        return result;
+    };
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(kavex::test::Bounded(3000, open, "RegOpenKeyA with system.reg a FIFO"), ERROR_ACCESS_DENIED);
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_EQ(kavex::test::Bounded(3000, open, "RegOpenKeyA with system.reg a directory"),
+              ERROR_ACCESS_DENIED);
 }
 
 }  // namespace

@@ -21,11 +21,6 @@ namespace kavex::posix {
 
 namespace {
 
-BOOL FailWithPathError(const char* path) {
-    SetLastError(PathError(path, errno));
-    return FALSE;
-}
-
 using faults::FailsByInjection;
 using faults::FileOperation;
 
@@ -59,24 +54,22 @@ UniqueFd OpenWithDisposition(const char* path, int flags, DWORD disposition, mod
 // Empties an existing file for CREATE_ALWAYS or TRUNCATE_EXISTING.
 bool Truncate(const char* path, int fd, bool writable) {
     if (writable) return ftruncate(fd, 0) == 0;
-    // CREATE_ALWAYS with read access only still empties the file.
-    UniqueFd writer(open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    return writer.Valid() && ftruncate(writer.Get(), 0) == 0;
+    // CREATE_ALWAYS with read access only still empties the file, through a
+    // second open of its path. That open must not block either (the path
+    // may name a FIFO by now), and it must find the file that `fd` holds.
+    UniqueFd writer(open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!writer.Valid()) return false;
+    struct stat held {};
+    struct stat reopened {};
+    if (fstat(fd, &held) != 0 || fstat(writer.Get(), &reopened) != 0) return false;
+    if (held.st_dev != reopened.st_dev || held.st_ino != reopened.st_ino) {
+        errno = EBUSY;  // replaced meanwhile: refused as a file in use
+        return false;
+    }
+    return ftruncate(writer.Get(), 0) == 0;
 }
 
 }  // namespace
-
-DWORD PathError(const char* path, int error) {
-    if (error == ENOENT) {
-        std::string directory(path);
-        const std::size_t slash = directory.find_last_of('/');
-        directory = slash == std::string::npos ? "." : directory.substr(0, slash == 0 ? 1 : slash);
-        struct stat status {};
-        if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return ERROR_PATH_NOT_FOUND;
-        return ERROR_FILE_NOT_FOUND;
-    }
-    return Win32ErrorFromErrno(error);
-}
 
 bool IsReadOnlyMode(unsigned mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 

@@ -41,10 +41,6 @@ private:
 std::shared_ptr<KernelObject> OpenDiskFile(const char* path, DWORD access, DWORD shareMode,
                                            DWORD creationDisposition, DWORD flagsAndAttributes);
 
-// The Win32 code for a failed path operation: ENOENT becomes
-// ERROR_PATH_NOT_FOUND when the directory itself is missing.
-DWORD PathError(const char* path, int error);
-
 // True when the mode has no write permission bit: this layer's read-only
 // attribute.
 bool IsReadOnlyMode(unsigned mode);

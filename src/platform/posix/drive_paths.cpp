@@ -1,6 +1,7 @@
 #include "platform/posix/drive_paths.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "platform/posix/devices.h"
 
@@ -18,6 +19,17 @@ std::string NativePath(const char* path) {
     if (*rest != '\0' && *rest != '\\' && *rest != '/') native += '/';
     for (; *rest != '\0'; ++rest) native += *rest == '\\' ? '/' : *rest;
     return native;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+const char* FileNameOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
 }
 
 }  // namespace kavex::posix

@@ -1,6 +1,11 @@
 #include "platform/posix/errors.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <string>
+
+#include "platform/posix/drive_paths.h"
 
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
@@ -52,6 +57,21 @@ BOOL FailWithErrno() {
 
 BOOL Fail(DWORD code) {
     SetLastError(code);
+    return FALSE;
+}
+
+DWORD PathError(const char* path, int error) {
+    if (error == ENOENT) {
+        struct stat status {};
+        const std::string directory = DirectoryOf(path);
+        if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return ERROR_PATH_NOT_FOUND;
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return Win32ErrorFromErrno(error);
+}
+
+BOOL FailWithPathError(const char* path) {
+    SetLastError(PathError(path, errno));
     return FALSE;
 }
 

@@ -16,6 +16,14 @@ BOOL FailWithErrno();
 // Sets the last error to `code` and returns FALSE.
 BOOL Fail(DWORD code);
 
+// The Win32 code for a failed operation on `path` (a native path): as
+// Win32ErrorFromErrno, except that ENOENT becomes ERROR_PATH_NOT_FOUND when
+// the directory itself is missing.
+DWORD PathError(const char* path, int error);
+
+// Sets the last error to PathError(path, errno) and returns FALSE.
+BOOL FailWithPathError(const char* path);
+
 // True for the errno of a modem-line or break request on a device that has
 // no such line (a pseudo-terminal).
 inline bool IsNoSuchLine(int error) { return error == ENOTTY || error == EINVAL; }

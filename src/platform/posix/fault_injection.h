@@ -20,9 +20,10 @@ enum class FileOperation : unsigned {
     kRead,       // ReadFile
     kWrite,      // WriteFile: the failing call stores the first half of its data
     kFlush,      // FlushFileBuffers; the directory sync of a write-through
-                 // MoveFileExA, which fails after the file was moved
+                 // MoveFileExA or of ReplaceFileA, which fails after the
+                 // file was moved
     kSetLength,  // SetEndOfFile
-    kMove,       // MoveFileExA
+    kMove,       // MoveFileExA; ReplaceFileA's move of the new file
     kDelete,     // DeleteFileA
     kClose,      // CloseHandle of a regular file: the handle is released anyway
 };

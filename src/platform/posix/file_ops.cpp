@@ -22,22 +22,6 @@ namespace kavex::posix {
 
 namespace {
 
-BOOL FailForPath(const char* path) {
-    SetLastError(PathError(path, errno));
-    return FALSE;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-const char* BaseName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
-}
-
 // Makes a directory's entries durable: after a rename, the new name
 // survives a power cut.
 bool SyncDirectory(const std::string& directory) {
@@ -62,10 +46,10 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     lpFileName = native.c_str();
     struct stat status {};
     if (stat(lpFileName, &status) != 0) {
-        kavex::posix::FailForPath(lpFileName);
+        kavex::posix::FailWithPathError(lpFileName);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return kavex::posix::AttributesFromStatus(status, kavex::posix::BaseName(lpFileName));
+    return kavex::posix::AttributesFromStatus(status, kavex::posix::FileNameOf(lpFileName));
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
@@ -73,7 +57,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     const std::string native = kavex::posix::NativePath(lpFileName);
     lpFileName = native.c_str();
     struct stat status {};
-    if (stat(lpFileName, &status) != 0) return kavex::posix::FailForPath(lpFileName);
+    if (stat(lpFileName, &status) != 0) return kavex::posix::FailWithPathError(lpFileName);
     // Only the read-only attribute has a counterpart here: taking away every
     // write permission bit sets it, giving the owner write permission clears it.
     mode_t mode = status.st_mode & 07777;
@@ -94,7 +78,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     lpExistingFileName = nativeExisting.c_str();
     lpNewFileName = nativeNew.c_str();
     struct stat source {};
-    if (lstat(lpExistingFileName, &source) != 0) return kavex::posix::FailForPath(lpExistingFileName);
+    if (lstat(lpExistingFileName, &source) != 0) return kavex::posix::FailWithPathError(lpExistingFileName);
     struct stat target {};
     if (lstat(lpNewFileName, &target) == 0) {
         if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
@@ -112,7 +96,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     if (result != 0) {
         if (errno == EXDEV) return Fail(ERROR_NOT_SAME_DEVICE);
         if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
-        return kavex::posix::FailForPath(lpNewFileName);
+        return kavex::posix::FailWithPathError(lpNewFileName);
     }
     if (dwFlags & MOVEFILE_WRITE_THROUGH) {
         if (FailsByInjection(FileOperation::kFlush)) return FALSE;
@@ -131,14 +115,18 @@ BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCST
     if (lpReplacedFileName == nullptr || lpReplacementFileName == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     if (lpBackupFileName != nullptr) return Fail(ERROR_NOT_SUPPORTED);
+    const std::string nativeReplaced = kavex::posix::NativePath(lpReplacedFileName);
+    const std::string nativeReplacement = kavex::posix::NativePath(lpReplacementFileName);
+    lpReplacedFileName = nativeReplaced.c_str();
+    lpReplacementFileName = nativeReplacement.c_str();
     struct stat replaced {};
-    if (lstat(lpReplacedFileName, &replaced) != 0) return kavex::posix::FailForPath(lpReplacedFileName);
+    if (lstat(lpReplacedFileName, &replaced) != 0) return kavex::posix::FailWithPathError(lpReplacedFileName);
     if (!S_ISREG(replaced.st_mode) || kavex::posix::IsReadOnlyMode(replaced.st_mode)) {
         return Fail(ERROR_UNABLE_TO_REMOVE_REPLACED);
     }
     struct stat replacement {};
     if (lstat(lpReplacementFileName, &replacement) != 0)
-        return kavex::posix::FailForPath(lpReplacementFileName);
+        return kavex::posix::FailWithPathError(lpReplacementFileName);
     // The new file takes the old one's owner where this process may give it
     // (the superuser may; others keep their own), then its permissions (a
     // change of owner clears set-id bits).
@@ -148,11 +136,14 @@ BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCST
         // Not permitted: the file stays the caller's, as a new file would be.
     }
     if (chmod(lpReplacementFileName, replaced.st_mode & 07777) != 0) return kavex::posix::FailWithErrno();
+    if (FailsByInjection(FileOperation::kMove)) return FALSE;
     if (rename(lpReplacementFileName, lpReplacedFileName) != 0) {
         kavex::posix::FailWithErrno();
         SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
         return FALSE;
     }
+    // The new name is made durable as a write-through move makes it.
+    if (FailsByInjection(FileOperation::kFlush)) return FALSE;
     if (!kavex::posix::SyncDirectory(kavex::posix::DirectoryOf(lpReplacedFileName))) {
         return kavex::posix::FailWithErrno();
     }
@@ -164,14 +155,14 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     const std::string native = kavex::posix::NativePath(lpFileName);
     lpFileName = native.c_str();
     struct stat status {};
-    if (lstat(lpFileName, &status) != 0) return kavex::posix::FailForPath(lpFileName);
+    if (lstat(lpFileName, &status) != 0) return kavex::posix::FailWithPathError(lpFileName);
     // Windows deletes neither directories nor read-only files.
     if (S_ISDIR(status.st_mode) ||
         (S_ISREG(status.st_mode) && kavex::posix::IsReadOnlyMode(status.st_mode))) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     if (FailsByInjection(FileOperation::kDelete)) return FALSE;
-    return unlink(lpFileName) == 0 ? TRUE : kavex::posix::FailForPath(lpFileName);
+    return unlink(lpFileName) == 0 ? TRUE : kavex::posix::FailWithPathError(lpFileName);
 }
 
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName) {
@@ -210,7 +201,7 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LP
             return number;
         }
         if (errno != EEXIST) {
-            kavex::posix::FailForPath(native.c_str());
+            kavex::posix::FailWithPathError(native.c_str());
             return 0;
         }
     }

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <string>
 
-#include "platform/posix/disk_file.h"
 #include "platform/posix/drive_paths.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
@@ -69,10 +68,8 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         return INVALID_HANDLE_VALUE;
     }
     const std::string path = kavex::posix::NativePath(lpFileName);
-    const std::size_t slash = path.find_last_of('/');
-    const std::string directory =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string directory = kavex::posix::DirectoryOf(path);
+    std::string name = kavex::posix::FileNameOf(path.c_str());
     if (name.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -81,7 +78,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (!kavex::posix::HasWildcards(name)) {
         struct stat status {};
         if (stat(path.c_str(), &status) != 0) {
-            SetLastError(kavex::posix::PathError(path.c_str(), errno));
+            kavex::posix::FailWithPathError(path.c_str());
             return INVALID_HANDLE_VALUE;
         }
         kavex::posix::FillFindData(status, name.c_str(), lpFindFileData);

@@ -3,6 +3,7 @@
 // A key handle holds the key's values as the file had them when the key was
 // opened.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,12 +35,16 @@ private:
     const RegistryKey key_;
 };
 
-// The keys of the machine's registry file; a missing file holds none.
+// The keys of the machine's registry file; a missing file holds none. A
+// path that is no regular file (a FIFO, a device, a directory) is refused
+// with ERROR_ACCESS_DENIED, without waiting: the open does not block.
 LONG ReadMachineRegistry(RegistryKeys* keys) {
     keys->clear();
     const std::string path = KavexPrefix() + "/system.reg";
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.Valid()) return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    struct stat status {};
+    if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return ERROR_ACCESS_DENIED;
     std::string text;
     char chunk[4096];
     for (;;) {

@@ -178,6 +178,14 @@ void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
     *lpSystemTimeAsFileTime = kavex::posix::FileTimeFrom(now);
 }
 
+DWORD GetTickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto milliseconds = static_cast<unsigned long long>(now.tv_sec) * 1000ull +
+                              static_cast<unsigned long long>(now.tv_nsec) / 1000000ull;
+    return static_cast<DWORD>(milliseconds & 0xFFFFFFFFull);
+}
+
 void Sleep(DWORD dwMilliseconds) {
     if (kavex::posix::faults::SleepReturnsAtOnce()) return;
     timespec remaining{static_cast<time_t>(dwMilliseconds / 1000),

@@ -96,7 +96,8 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 // Replaces an existing file with another, which takes the replaced file's
 // permissions and, where the process may give it, its owner (on Windows:
 // its attributes and security); the change of names is made durable. No
-// backup file is supported here.
+// backup file is supported here. A replaced name that is a symbolic link,
+// no regular file, or read-only fails with ERROR_UNABLE_TO_REMOVE_REPLACED.
 #define REPLACEFILE_IGNORE_MERGE_ERRORS 0x00000002u
 #define ERROR_UNABLE_TO_REMOVE_REPLACED 1175u
 #define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176u

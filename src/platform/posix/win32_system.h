@@ -1,5 +1,5 @@
 // Win32 system services: code page conversions, message texts, local memory,
-// string copy, message box, debugger output and sleep.
+// string copy, message box, debugger output, the tick count and sleep.
 #pragma once
 
 #include <cstdarg>
@@ -43,4 +43,7 @@ LPSTR lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 // Sends the text to syslog at debug priority.
 void OutputDebugStringA(LPCSTR lpOutputString);
+// Milliseconds on a clock that only goes forward (from the system's start,
+// wrapping to 0 after 49.7 days: measure intervals by unsigned difference).
+DWORD GetTickCount();
 void Sleep(DWORD dwMilliseconds);
