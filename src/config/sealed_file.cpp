@@ -21,11 +21,16 @@ namespace {
 
 constexpr std::size_t kTrailerSize = 4;
 
+// Throws std::bad_alloc when the checksum's table cannot be had: a CRC of 0
+// in its place would seal a file that never verifies, or take a good file
+// for a damaged one.
 std::uint32_t ChecksumOf(const std::uint8_t* record, std::size_t size) {
     const CCrc32 crc32;
     std::uint32_t crc = 0;
-    crc32.Calculate(reinterpret_cast<const char*>(record), static_cast<std::uint32_t>(size - kTrailerSize),
-                    crc);
+    if (crc32.Calculate(reinterpret_cast<const char*>(record),
+                        static_cast<std::uint32_t>(size - kTrailerSize), crc) != 0) {
+        throw std::bad_alloc();
+    }
     return crc;
 }
 
@@ -399,8 +404,14 @@ SealedReadResult ReadSealedFile(const char* path, void* record, std::size_t size
         result.status = SealedReadStatus::kShort;
         return result;
     }
-    if (!TrailerMatches(plain.data(), size)) {
-        result.status = SealedReadStatus::kCorrupt;
+    try {
+        if (!TrailerMatches(plain.data(), size)) {
+            result.status = SealedReadStatus::kCorrupt;
+            return result;
+        }
+    } catch (const std::bad_alloc&) {
+        result.status = SealedReadStatus::kFileError;
+        result.error = "not enough memory to load " + std::string(path);
         return result;
     }
     std::memcpy(record, plain.data(), size);

@@ -48,6 +48,7 @@ struct SealedFileModes {
 };
 
 // Fills the trailer of a plain record with the CRC-32 of the bytes before it.
+// Both throw std::bad_alloc when the CRC-32 table cannot be allocated.
 void StoreTrailer(std::uint8_t* record, std::size_t size);
 // True when the trailer of a plain record matches its CRC-32.
 bool TrailerMatches(const std::uint8_t* record, std::size_t size);

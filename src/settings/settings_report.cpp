@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "framework/file.h"
 #include "settings/version_config.h"
@@ -174,6 +175,15 @@ std::string SettingsReportTimeLine(const std::tm* now) {
     return time;
 }
 
+bool LocalTimeOf(std::time_t moment, std::tm* local) {
+    if (local == nullptr) return false;
+#ifdef _WIN32
+    return localtime_s(local, &moment) == 0;
+#else
+    return localtime_r(&moment, local) != nullptr;
+#endif
+}
+
 }  // namespace kavex::settings
 
 BOOL WriteSettingsReport(const char* path) {
@@ -191,8 +201,9 @@ BOOL WriteSettingsReport(const char* path) {
         for (const std::string& line : kavex::settings::SettingsReportLines(record)) {
             file.Write(line.data(), static_cast<UINT>(line.size()));
         }
-        const std::time_t now = std::time(nullptr);
-        const std::string timeLine = kavex::settings::SettingsReportTimeLine(std::localtime(&now));
+        std::tm now{};
+        const bool known = kavex::settings::LocalTimeOf(std::time(nullptr), &now);
+        const std::string timeLine = kavex::settings::SettingsReportTimeLine(known ? &now : nullptr);
         file.Write(timeLine.data(), static_cast<UINT>(timeLine.size()));
         file.Flush();
         file.Close();

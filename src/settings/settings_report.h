@@ -27,4 +27,9 @@ namespace kavex::settings {
 std::vector<std::string> SettingsReportLines(const VersionConfigRecord& record);
 std::string SettingsReportTimeLine(const std::tm* now);
 
+// Breaks `moment` down into local time in *local; false when the system
+// cannot. Unlike std::localtime it shares no result with other callers, so
+// threads may call it at once.
+bool LocalTimeOf(std::time_t moment, std::tm* local);
+
 }  // namespace kavex::settings

@@ -58,7 +58,14 @@ void SetUpSharedView(CVersionConfig& config, const char* path, BOOL createIfMiss
     std::memset(view, 0, sizeof *view);
     WriteDefaults(view->record);
     g_view.store(view);
-    if (!config.Load(path) && createIfMissing) config.Save(nullptr);
+    // The defaults are written only where there is no settings file: to the
+    // file the caller named (the located one for none). A file that could
+    // not be read may be good, and a path the load refused names no file,
+    // so neither is replaced.
+    const LoadOutcome loaded = LoadSettingsFile(config, path);
+    if (createIfMissing && (loaded == LoadOutcome::kMissing || loaded == LoadOutcome::kInvalid)) {
+        config.Save(path);
+    }
     FillInUnsetValues(view->record);
 }
 

@@ -13,9 +13,10 @@ constexpr char kMappingName[] = "FileMap20080819";
 
 // Steps of the construction after the mutex is held: the first call in the
 // process maps the view, fills it with zeros and the defaults, loads `path`
-// through `config` (saving the defaults when that fails and createIfMissing
-// is set) and fills in the values still 0. Later calls do nothing, also
-// after a set-up that failed.
+// through `config` (saving the defaults to `path`, or to the located file
+// for none, when createIfMissing is set and that file is missing or is no
+// settings file) and fills in the values still 0. Later calls do nothing,
+// also after a set-up that failed.
 void SetUpSharedView(CVersionConfig& config, const char* path, BOOL createIfMissing);
 
 }  // namespace kavex::settings

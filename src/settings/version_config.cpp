@@ -1,8 +1,11 @@
 #include "settings/version_config.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "config/crc32.h"
 #include "config/file_location.h"
 #include "config/sealed_file.h"
 #include "settings/shared_view.h"
@@ -15,6 +18,7 @@ namespace {
 constexpr char kRegistryKey[] = "SOFTWARE\\QelCorp\\Veridane";
 constexpr char kRegistryValue[] = "ExePath";
 constexpr std::size_t kRecordSize = sizeof(VersionConfigRecord);
+constexpr std::size_t kCovered = offsetof(VersionConfigRecord, Checksum);  // the bytes the CRC covers
 
 // How the settings file is opened and replaced: others may read it but not
 // write it meanwhile; saves hold the mutex, so what an interrupted one left
@@ -63,6 +67,24 @@ public:
 private:
     CVersionConfig& config_;
 };
+
+enum class TrailerCheck { kMatches, kDiffers, kUnknown };
+
+// Whether the record's Checksum is the CRC-32 of the bytes before it;
+// kUnknown when the CRC cannot be computed (no memory for its table), which
+// says nothing about the file.
+TrailerCheck CheckTrailer(const VersionConfigRecord& record) {
+    const CCrc32 crc32;
+    const auto* bytes = reinterpret_cast<const char*>(&record);
+    std::uint32_t crc = 0;
+    if (crc32.Calculate(bytes, static_cast<std::uint32_t>(kCovered), crc) != 0) return TrailerCheck::kUnknown;
+    return crc == record.Checksum ? TrailerCheck::kMatches : TrailerCheck::kDiffers;
+}
+
+// Reports, as a file error is reported, a load or save that ran out of memory.
+void ReportMemoryShortage(const char* operation) {
+    std::printf("not enough memory to %s the settings file\n", operation);
+}
 
 // Changes the shared record under the lock and saves it; 0 without a view.
 template <class Change>
@@ -140,64 +162,84 @@ BOOL CVersionConfig::ConfigFileExists() {
     return GetConfigPath(path);
 }
 
-BOOL CVersionConfig::Load(const char* path) {
-    VersionConfigView* view = SharedView();
-    if (view == nullptr || (path != nullptr && !kavex::settings::FitsPathSlot(path))) return FALSE;
-    ScopedLock lock(*this);
-    char name[kavex::settings::kSettingsPathLimit] = {};
-    if (path != nullptr) {
-        std::memcpy(name, path, kavex::settings::TextLength(path, sizeof name - 1));
-    } else if (!GetConfigPath(name)) {
-        return FALSE;
-    }
-    kavex::settings::StorePath(*view, name);
+namespace kavex::settings {
 
-    VersionConfigRecord plain;
-    std::size_t length = 0;
-    const auto result = kavex::config::ReadSealedPrefix(name, reinterpret_cast<std::uint8_t*>(&plain),
-                                                        kavex::settings::kRecordSize, &length,
-                                                        kavex::settings::SettingsFileModes());
-    if (result.status == kavex::config::SealedReadStatus::kFileError)
-        std::printf("%s\n", result.error.c_str());
-    if (result.status != kavex::config::SealedReadStatus::kOk) return FALSE;
-    if (length == kavex::settings::kOldFormSize) {
-        // The older form: its first 478 bytes over the record's, no CRC to
-        // test, and the file rewritten in the current form (still under the
-        // lock, so no other save comes between).
-        std::memcpy(&view->record, &plain, kavex::settings::kOldFormCopied);
-        Save(nullptr);
-        return TRUE;
+LoadOutcome LoadSettingsFile(CVersionConfig& config, const char* path) {
+    VersionConfigView* view = SharedView();
+    if (view == nullptr || (path != nullptr && !FitsPathSlot(path))) return LoadOutcome::kRefused;
+    ScopedLock lock(config);
+    try {
+        char name[kSettingsPathLimit] = {};
+        if (path != nullptr) {
+            std::memcpy(name, path, TextLength(path, sizeof name - 1));
+        } else if (!config.GetConfigPath(name)) {
+            return name[0] != '\0' ? LoadOutcome::kMissing : LoadOutcome::kRefused;
+        }
+        StorePath(*view, name);
+
+        VersionConfigRecord plain;
+        std::size_t length = 0;
+        const auto result = kavex::config::ReadSealedPrefix(name, reinterpret_cast<std::uint8_t*>(&plain),
+                                                            kRecordSize, &length, SettingsFileModes());
+        switch (result.status) {
+            case kavex::config::SealedReadStatus::kOk: break;
+            case kavex::config::SealedReadStatus::kMissing: return LoadOutcome::kMissing;
+            default: std::printf("%s\n", result.error.c_str()); return LoadOutcome::kFileError;
+        }
+        if (length == kOldFormSize) {
+            // The older form: its first 478 bytes over the record's, no CRC to
+            // test, and the file rewritten in the current form (still under
+            // the lock, so no other save comes between).
+            std::memcpy(&view->record, &plain, kOldFormCopied);
+            config.Save(nullptr);
+            return LoadOutcome::kLoaded;
+        }
+        if (length != kRecordSize) return LoadOutcome::kInvalid;
+        switch (CheckTrailer(plain)) {
+            case TrailerCheck::kMatches: break;
+            case TrailerCheck::kDiffers: return LoadOutcome::kInvalid;
+            case TrailerCheck::kUnknown: ReportMemoryShortage("check"); return LoadOutcome::kFileError;
+        }
+        std::memcpy(&view->record, &plain, kRecordSize);
+        return LoadOutcome::kLoaded;
+    } catch (const std::bad_alloc&) {
+        ReportMemoryShortage("load");
+        return LoadOutcome::kFileError;
     }
-    if (length != kavex::settings::kRecordSize ||
-        !kavex::config::TrailerMatches(reinterpret_cast<const std::uint8_t*>(&plain),
-                                       kavex::settings::kRecordSize)) {
-        return FALSE;
-    }
-    std::memcpy(&view->record, &plain, kavex::settings::kRecordSize);
-    return TRUE;
+}
+
+}  // namespace kavex::settings
+
+BOOL CVersionConfig::Load(const char* path) {
+    return kavex::settings::LoadSettingsFile(*this, path) == kavex::settings::LoadOutcome::kLoaded ? TRUE
+                                                                                                   : FALSE;
 }
 
 BOOL CVersionConfig::Save(const char* path) {
     VersionConfigView* view = SharedView();
     if (view == nullptr || (path != nullptr && !kavex::settings::FitsPathSlot(path))) return FALSE;
     ScopedLock lock(*this);
-    char name[kavex::settings::kSettingsPathLimit] = {};
-    if (path != nullptr) {
-        std::memcpy(name, path, kavex::settings::TextLength(path, sizeof name - 1));
-    } else if (view->path[0] != '\0') {
-        std::memcpy(name, view->path, kavex::settings::TextLength(view->path, sizeof name - 1));
-    } else {
-        GetConfigPath(name);  // a missing file is created
-        if (name[0] == '\0') return FALSE;
+    try {
+        char name[kavex::settings::kSettingsPathLimit] = {};
+        if (path != nullptr) {
+            std::memcpy(name, path, kavex::settings::TextLength(path, sizeof name - 1));
+        } else if (view->path[0] != '\0') {
+            std::memcpy(name, view->path, kavex::settings::TextLength(view->path, sizeof name - 1));
+        } else {
+            GetConfigPath(name);  // a missing file is created
+            if (name[0] == '\0') return FALSE;
+        }
+        kavex::settings::StorePath(*view, name);
+        SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);  // a read-only or hidden file is rewritten too
+        std::string error;
+        if (kavex::config::WriteSealedFile(name, &view->record, kavex::settings::kRecordSize, &error,
+                                           kavex::settings::SettingsFileModes())) {
+            return TRUE;
+        }
+        std::printf("%s\n", error.c_str());
+    } catch (const std::bad_alloc&) {
+        kavex::settings::ReportMemoryShortage("save");
     }
-    kavex::settings::StorePath(*view, name);
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);  // a read-only or hidden file is rewritten too
-    std::string error;
-    if (kavex::config::WriteSealedFile(name, &view->record, kavex::settings::kRecordSize, &error,
-                                       kavex::settings::SettingsFileModes())) {
-        return TRUE;
-    }
-    std::printf("%s\n", error.c_str());
     return FALSE;
 }
 

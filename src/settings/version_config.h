@@ -33,7 +33,9 @@ class CVersionConfig {
 public:
     // Opens the mutex and, the first time in the process, sets up the view:
     // zeros, the defaults, Load(path) (null: the located settings file), a
-    // Save(null) of the defaults when that fails and createIfMissing is set,
+    // Save(path) of the defaults when createIfMissing is set and the file is
+    // missing or is no settings file (a wrong length, a CRC mismatch; a file
+    // that could not be read, or a path Load refuses, is never replaced),
     // then the values still 0 filled in (not saved): VersionByte 29, IpPort
     // 8998, IpAddress 192.168.0.250.
     CVersionConfig(const char* path, BOOL createIfMissing);
@@ -150,7 +152,9 @@ std::uint32_t ParseDateTime(const char* text);
 // constructs a CVersionConfig(null, TRUE) first.
 BYTE GetOptionCode();
 // Text662 of the shared record, in the shared view ("" without a view);
-// constructs a CVersionConfig(null, TRUE) first.
+// constructs a CVersionConfig(null, TRUE) first. A field without a
+// terminator (a loaded file may hold one) is given as a terminated copy of
+// its 61 bytes instead, valid until the calling thread's next call.
 const char* GetOptionText();
 // The same read from the view as it is, without constructing anything
 // (0 and "" without a view).
@@ -173,6 +177,18 @@ SettingsSource LocateSettingsFile(std::string* path);
 
 // The view of this process, or null while it is not mapped.
 VersionConfigView* SharedView();
+
+// Why a load of the settings file gave what it gave.
+enum class LoadOutcome {
+    kLoaded,     // the record took the file's contents (the older form's too)
+    kRefused,    // no view, a path of 1024 characters or more, or no path could be composed
+    kMissing,    // there is no such file
+    kInvalid,    // no settings file: a length other than 482 or 2540 bytes, or a CRC mismatch
+    kFileError,  // it could not be read (a file error, or memory ran short): it may well be good
+};
+// CVersionConfig::Load with its reason: Load(path) is
+// LoadSettingsFile(config, path) == LoadOutcome::kLoaded.
+LoadOutcome LoadSettingsFile(CVersionConfig& config, const char* path);
 
 // Fills in, in the shared record, the values the view's set-up fills in
 // (for a tool that has just saved the defaults themselves).

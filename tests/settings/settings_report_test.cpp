@@ -154,12 +154,13 @@ protected:
         const std::string timeLine = last == std::string::npos ? std::string() : bytes.substr(last + 2);
         bool matches = false;
         for (std::time_t moment = before; moment <= after && !matches; ++moment) {
-            const std::tm* local = std::localtime(&moment);
+            std::tm local{};
+            EXPECT_TRUE(kavex::settings::LocalTimeOf(moment, &local));
             char expected[64];
             std::snprintf(expected, sizeof expected,
                           "\xC9\xE8\xD6\xC3\xCA\xB1\xBC\xE4\xA3\xBA%04d-%02d-%02d %02d:%02d:%02d\r\n",
-                          local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour,
-                          local->tm_min, local->tm_sec);
+                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          local.tm_sec);
             matches = timeLine == expected;
         }
         EXPECT_TRUE(matches) << "time line: " << timeLine;
@@ -281,6 +282,21 @@ TEST_F(SettingsReportTest, AReportReplacesWhatTheFileHeld) {
     EXPECT_FALSE(WriteSettingsReport(env.Scratch().c_str()));  // a directory
     EXPECT_FALSE(WriteSettingsReport(nullptr));
     EXPECT_FALSE(WriteSettingsReport(env.ScratchFile("no/such/directory/r.txt").c_str()));
+}
+
+// The report breaks the time down with the thread-safe conversion: the C
+// library's one shared result (that of std::gmtime and std::localtime),
+// which another thread may be reading, is left alone.
+TEST_F(SettingsReportTest, TheTimeLineLeavesTheSharedTimeResultAlone) {
+    const std::time_t epoch = 0;
+    const std::tm* shared = std::gmtime(&epoch);
+    ASSERT_NE(shared, nullptr);
+    const std::tm before = *shared;
+    EXPECT_TRUE(WriteSettingsReport(env.ScratchFile("report.txt").c_str()));
+    EXPECT_EQ(shared->tm_year, before.tm_year);
+    EXPECT_EQ(shared->tm_mday, before.tm_mday);
+    EXPECT_EQ(shared->tm_hour, before.tm_hour);
+    EXPECT_EQ(shared->tm_sec, before.tm_sec);
 }
 
 TEST_F(SettingsReportTest, CafeSystemNames) {

@@ -18,11 +18,17 @@
 #include "support/reader_timing.h"
 #include "support/settings_env.h"
 
+#ifndef _WIN32
+#include "platform/posix/fault_injection.h"
+#endif
+
 using kavex::test::ChildProcess;
 using kavex::test::FileExists;
 using kavex::test::ReadBytes;
 using kavex::test::RunChild;
+using kavex::test::SealedImage;
 using kavex::test::SettingsEnvironment;
+using kavex::test::WriteBytes;
 
 namespace {
 
@@ -45,6 +51,39 @@ KAVEX_CHILD_ROLE(SetUpAndExpect) {
     CVersionConfig config(arguments.at(0).c_str(), FALSE);
     return kavex::settings::SharedView() != nullptr && Shared().Number510 == std::stoi(arguments.at(1)) ? 0
                                                                                                         : 1;
+}
+
+// Sets up its view asking for the file to be created: arguments[0] is the
+// path ("" for the located file); arguments[1], when given, a file error
+// that the set-up's load meets ("read": its read fails; "denied": its open
+// is refused). Exit 0 with the view set up and, under a file error, the
+// load failed (the shared record holds the defaults).
+KAVEX_CHILD_ROLE(SetUpCreating) {
+    const std::string& path = arguments.at(0);
+    const std::string fault = arguments.size() > 1 ? arguments[1] : std::string();
+#ifndef _WIN32
+    namespace faults = kavex::posix::faults;
+    faults::FileFaultPlan plan;
+    plan.failAt = 1;
+    if (fault == "read") plan.operations = faults::Mask(faults::FileOperation::kRead);
+    if (fault == "denied") {
+        plan.operations = faults::Mask(faults::FileOperation::kOpen);
+        plan.error = ERROR_ACCESS_DENIED;
+    }
+    if (!fault.empty()) faults::ArmFileFaults(plan);
+#endif
+    CVersionConfig config(path.empty() ? nullptr : path.c_str(), TRUE);
+#ifndef _WIN32
+    if (!fault.empty() && faults::DisarmFileFaults().injected != 1) return 3;
+#endif
+    if (kavex::settings::SharedView() == nullptr) return 1;
+    if (!fault.empty()) {
+        VersionConfigRecord defaults;
+        kavex::settings::WriteDefaults(defaults);
+        kavex::settings::FillInUnsetValues(defaults);
+        if (std::memcmp(&Shared(), &defaults, offsetof(VersionConfigRecord, Checksum)) != 0) return 4;
+    }
+    return 0;
 }
 
 // Takes the settings lock, says so (creates arguments[1]) and waits to be
@@ -101,6 +140,60 @@ TEST_F(SharedViewTest, AProcessSettingUpRebuildsTheRecordEveryProcessSees) {
     ASSERT_EQ(RunChild("SetUpAndExpect", {path, "2"}), 0);
     EXPECT_EQ(+Shared().Number510, 2);
     EXPECT_EQ(+Shared().IpPort, 8998);
+}
+
+// The set-up writes the defaults only to the file it was given (the located
+// one for none), and only when that file is missing or no settings file: a
+// path it refuses, or a file it could not read, is never replaced.
+TEST_F(SharedViewTest, TheSetUpCreatesOnlyTheNamedFileAndOnlyWhenItIsMissingOrInvalid) {
+    VersionConfigRecord record;
+    kavex::settings::WriteDefaults(record);
+    VersionConfigRecord defaults = record;
+    record.Number510 = 77;
+    const std::string located = SealedImage(record);
+    WriteBytes(env.LocatedFile(), located);
+
+    // Paths too long for the library: nothing is loaded, and the located
+    // file is not written in their place.
+    for (const std::string& tooLong : {std::string(1024, 'p'), env.ScratchFile(std::string(1100, 'p'))}) {
+        EXPECT_EQ(RunChild("SetUpCreating", {tooLong}), 0) << tooLong.size();
+        EXPECT_TRUE(ReadBytes(env.LocatedFile()) == located) << tooLong.size();
+    }
+
+    // A named file that is missing is created, one that does not verify is
+    // replaced; the located file stays as it was.
+    const std::string named = env.ScratchFile("named.cfg");
+    const std::string written = SealedImage(defaults);
+    EXPECT_EQ(RunChild("SetUpCreating", {named}), 0);
+    EXPECT_TRUE(ReadBytes(named) == written);
+    for (const std::string& invalid : {std::string(2539, 'x'), std::string()}) {
+        WriteBytes(named, invalid);
+        EXPECT_EQ(RunChild("SetUpCreating", {named}), 0);
+        EXPECT_TRUE(ReadBytes(named) == written) << invalid.size() << " bytes";
+    }
+    std::string damaged = SealedImage(record);
+    damaged[700] = static_cast<char>(damaged[700] ^ 0x04);  // a CRC mismatch
+    WriteBytes(named, damaged);
+    EXPECT_EQ(RunChild("SetUpCreating", {named}), 0);
+    EXPECT_TRUE(ReadBytes(named) == written);
+    EXPECT_TRUE(ReadBytes(env.LocatedFile()) == located);
+
+#ifndef _WIN32
+    // A file the load could not read (the disk failed, access was refused)
+    // may be good: it is left alone, named or located.
+    WriteBytes(named, located);
+    for (const char* fault : {"read", "denied"}) {
+        EXPECT_EQ(RunChild("SetUpCreating", {named, fault}), 0) << fault;
+        EXPECT_TRUE(ReadBytes(named) == located) << fault;
+        EXPECT_EQ(RunChild("SetUpCreating", {"", fault}), 0) << fault;
+        EXPECT_TRUE(ReadBytes(env.LocatedFile()) == located) << fault;
+    }
+#endif
+
+    // With no located file, a refused path does not create one either.
+    kavex::test::RemoveFile(env.LocatedFile());
+    EXPECT_EQ(RunChild("SetUpCreating", {env.ScratchFile(std::string(1100, 'p'))}), 0);
+    EXPECT_FALSE(FileExists(env.LocatedFile()));
 }
 
 TEST_F(SharedViewTest, AProcessKilledHoldingTheLockDoesNotBlockTheOthers) {

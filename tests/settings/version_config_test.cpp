@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/sealed_file.h"
+#include "settings/set_all_arguments.h"
 #include "settings/shared_view.h"
 #include "settings/version_config.h"
 #include "settings/version_fields.h"
@@ -412,6 +413,25 @@ TEST_F(VersionConfigTest, TheOptionAccessorsReadTheSharedRecord) {
     EXPECT_STREQ(PeekConfigPath(), env.LocatedFile().c_str());
 }
 
+TEST_F(VersionConfigTest, AnOptionTextWithoutTerminatorEndsAtItsField) {
+    const std::string path = env.ScratchFile("option.cfg");
+    CVersionConfig config(path.c_str(), TRUE);
+    VersionConfigRecord record = Shared();
+    std::memset(record.Text662, 'T', sizeof record.Text662);  // no terminator, as a loaded file may hold
+    std::memset(record.Block723, 'B', sizeof record.Block723);
+    std::memset(&record.Byte733, 'b', 3);
+    ASSERT_TRUE(config.SetRecord(&record));
+    EXPECT_EQ(std::string(GetOptionText()), std::string(61, 'T'));
+    EXPECT_EQ(std::string(PeekOptionText()), std::string(61, 'T'));
+    // A terminated text is the view's own again, and shows its changes.
+    record.Text662[60] = '\0';
+    ASSERT_TRUE(config.SetRecord(&record));
+    const char* text = GetOptionText();
+    EXPECT_EQ(text, kavex::settings::SharedView()->record.Text662);
+    EXPECT_EQ(PeekOptionText(), text);
+    EXPECT_EQ(std::string(text), std::string(60, 'T'));
+}
+
 #ifndef _WIN32
 // Windows shows the set-up's failure in a message box that waits for a click.
 TEST_F(VersionConfigTest, WithoutAViewEveryOperationRefuses) {
@@ -436,6 +456,7 @@ TEST_F(VersionConfigTest, WithoutAViewEveryOperationRefuses) {
     EXPECT_FALSE(config.SetNumber743(1));
     EXPECT_FALSE(config.SetByte736(1));
     EXPECT_FALSE(config.SetIdType(0, "x"));
+    EXPECT_FALSE(kavex::test::CallSetAll(config, kavex::test::PlainSetAllArguments()));
     EXPECT_FALSE(config.SetVersionNumber(nullptr, 1));
     EXPECT_EQ(config.GetInitFlag(nullptr), 0);
     EXPECT_FALSE(FileExists(env.LocatedFile()));

@@ -81,9 +81,7 @@ TEST_F(KavexctlSettingsTest, PathFollowsTheRegistryElseTheExecutable) {
     EXPECT_EQ(+InFile().VersionNumber, 31);
     run = Kavexctl("settings show");
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(Has(run, "\nVersionNumber          31\n") ||
-                run.out.rfind("VersionNumber          31\n", 0) == 0)
-        << run.out;
+    EXPECT_EQ(run.out.rfind("VersionNumber  31\nQuorelinkEdition  0\n", 0), 0u) << run.out;
 }
 
 TEST_F(KavexctlSettingsTest, ShowPrintsTheSharedRecordAndExplainsABadFile) {
@@ -113,10 +111,15 @@ TEST_F(KavexctlSettingsTest, ShowPrintsTheSharedRecordAndExplainsABadFile) {
     WriteBytes(file_, kavex::test::SealedImage(record));
     run = Kavexctl("settings show" + OnFile());
     ASSERT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(Has(run, "\nRemark                 \"网吧\"\n")) << run.out;
-    EXPECT_TRUE(Has(run, "\nIpPort                 8998\n"))
-        << run.out;  // filled in, though the file holds 0
-    EXPECT_TRUE(Has(run, "\nIpAddress              192.168.0.250\n")) << run.out;
+    // One line per field, "Name  value", texts as they are in UTF-8.
+    EXPECT_TRUE(Has(run, "\nRemark  网吧\n")) << run.out;
+    EXPECT_TRUE(Has(run, "\nRegion  \n")) << run.out;
+    EXPECT_TRUE(Has(run, "\nIpPort  8998\n")) << run.out;  // filled in, though the file holds 0
+    EXPECT_TRUE(Has(run, "\nIpAddress  192.168.0.250\n")) << run.out;
+    EXPECT_TRUE(Has(run, "\nByte449  0\nByte450  45\n")) << run.out;
+    std::size_t lines = 0;
+    for (const char c : run.out) lines += c == '\n' ? 1 : 0;
+    EXPECT_EQ(lines, kavex::settings::VersionFieldCount()) << run.out;
     EXPECT_EQ(+InFile().IpPort, 0);  // show saves nothing
 
     run = Kavexctl("settings show --json" + OnFile());
@@ -144,7 +147,7 @@ TEST_F(KavexctlSettingsTest, ShowRewritesTheOlderForm) {
     const ToolRun run = Kavexctl("settings show" + OnFile());
     ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Has(run, "older 482-byte form; it has been rewritten in the current form")) << run.out;
-    EXPECT_TRUE(Has(run, "VersionNumber          12\n")) << run.out;
+    EXPECT_TRUE(Has(run, "\nVersionNumber  12\n")) << run.out;
     EXPECT_EQ(ReadBytes(file_).size(), 2540u);
     EXPECT_EQ(+InFile().VersionNumber, 12);
 }
@@ -173,7 +176,7 @@ TEST_F(KavexctlSettingsTest, SetStoresEveryKindOfFieldAndSavesTheWholeRecord) {
     EXPECT_EQ(+file.Byte449, 7);
     EXPECT_EQ(+file.VersionByte, 0);
     EXPECT_EQ(+file.IpPort, 8998);  // the fill-ins of the shared record are saved with it
-    EXPECT_TRUE(Has(run, "Remark  \"网吧\"")) << run.out;
+    EXPECT_EQ(run.out.rfind("Remark  网吧\nNumber510  -5\n", 0), 0u) << run.out;  // what was set
 }
 
 TEST_F(KavexctlSettingsTest, RefusedArgumentsLeaveTheFileUntouched) {
@@ -210,6 +213,29 @@ TEST_F(KavexctlSettingsTest, RefusedArgumentsLeaveTheFileUntouched) {
     EXPECT_EQ(Kavexctl("settings frobnicate").exitCode, 2);
     EXPECT_EQ(Kavexctl("settings set --file '" + env.ScratchFile("missing.cfg") + "' Byte449=1").exitCode, 1);
     EXPECT_FALSE(kavex::test::FileExists(env.ScratchFile("missing.cfg")));
+}
+
+// A path the library would refuse is refused before anything is touched:
+// the library would otherwise save to the file it locates instead.
+TEST_F(KavexctlSettingsTest, AFilePathTooLongForTheLibraryIsRefused) {
+    env.SetExePath(env.Scratch());  // the located file is file_
+    VersionConfigRecord record;
+    kavex::settings::WriteDefaults(record);
+    record.Number510 = 77;
+    const std::string located = kavex::test::SealedImage(record);
+    WriteBytes(file_, located);
+    for (const std::string& tooLong : {std::string(1024, 'p'), env.ScratchFile(std::string(1100, 'p'))}) {
+        for (const char* command : {"init", "show", "set Number510=5", "report"}) {
+            const std::string arguments = std::string("settings ") + command + " --file '" + tooLong + "'";
+            const ToolRun run = Kavexctl(arguments);
+            EXPECT_EQ(run.exitCode, 2) << command << ": " << run.out;
+            EXPECT_TRUE(Has(run, "--file")) << run.out;
+            EXPECT_TRUE(Has(run, "1024")) << run.out;
+            EXPECT_TRUE(ReadBytes(file_) == located) << command;
+        }
+    }
+    // 1023 characters are the library's to judge (here: no such file).
+    EXPECT_EQ(Kavexctl("settings show --file '" + std::string(1023, 'p') + "'").exitCode, 1);
 }
 
 TEST_F(KavexctlSettingsTest, InitWritesTheDefaultsBeforeTheirFillIns) {

@@ -6,9 +6,7 @@
 // null for the file the library locates), so the view's set-up loads the
 // file, and shows and saves the shared record. That record is the one of
 // every process on the machine that uses the library.
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -88,6 +86,14 @@ int ParseSubcommand(const std::string& command, int argc, char** argv, Options* 
         return UsageError(command.c_str(), "--file needs a path");
     if (args.Has("out") && args.Value("out").empty())
         return UsageError(command.c_str(), "--out needs a path");
+    // The library refuses such a path, and would then work on the file it
+    // locates instead: refused here before anything is touched.
+    if (args.Value("file").size() >= kavex::settings::kSettingsPathLimit) {
+        return UsageError(command.c_str(), "--file: the path is " +
+                                               std::to_string(args.Value("file").size()) +
+                                               " characters long; the library takes paths of fewer than " +
+                                               std::to_string(kavex::settings::kSettingsPathLimit));
+    }
     options->file = args.Value("file");
     options->out = args.Value("out");
     options->json = args.Has("json");
@@ -204,11 +210,9 @@ void PrintRecord(const VersionConfigRecord& record, bool json) {
         std::printf("}\n");
         return;
     }
-    std::size_t width = 0;
-    for (std::size_t k = 0; k < count; ++k) width = std::max(width, std::strlen(fields[k].name));
+    // One line per field: its name, two spaces, its value.
     for (std::size_t k = 0; k < count; ++k) {
-        std::printf("%-*s  %s\n", static_cast<int>(width), fields[k].name,
-                    SettingsFieldText(record, fields[k]).c_str());
+        std::printf("%s  %s\n", fields[k].name, SettingsFieldText(record, fields[k]).c_str());
     }
 }
 
@@ -339,8 +343,9 @@ int RunReport(const Options& options) {
     config.GetRecord(&record);
     std::string report;
     for (const std::string& line : kavex::settings::SettingsReportLines(record)) report += line;
-    const std::time_t now = std::time(nullptr);
-    report += kavex::settings::SettingsReportTimeLine(std::localtime(&now));
+    std::tm now{};
+    const bool known = kavex::settings::LocalTimeOf(std::time(nullptr), &now);
+    report += kavex::settings::SettingsReportTimeLine(known ? &now : nullptr);
     // The same lines in UTF-8, ended as lines are on this terminal.
     std::string text = GbkToUtf8(report);
     std::string lines;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kavexctl/config_text.h"
+#include "settings/settings_report.h"
 #include "settings/version_config.h"
 
 namespace kavexctl {
@@ -46,11 +47,10 @@ std::string Hex(const char* bytes, std::size_t width) {
 }
 
 std::string LocalTime(std::uint32_t seconds) {
-    const std::time_t moment = static_cast<std::time_t>(seconds);
-    const std::tm* local = std::localtime(&moment);
-    if (local == nullptr) return std::string();
+    std::tm local{};
+    if (!kavex::settings::LocalTimeOf(static_cast<std::time_t>(seconds), &local)) return std::string();
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
 }
 
@@ -124,7 +124,7 @@ void StoreText(char* field, std::size_t width, const std::string& gbk) {
 std::string SettingsFieldText(const VersionConfigRecord& record, const VersionField& field) {
     const char* bytes = kavex::settings::FieldBytes(record, field);
     switch (field.type) {
-        case FieldType::kText: return "\"" + GbkToUtf8(RawText(bytes, field.width)) + "\"";
+        case FieldType::kText: return GbkToUtf8(RawText(bytes, field.width));
         case FieldType::kIdTypes: {
             std::vector<std::string> entries = IdTypeEntries(record);
             while (!entries.empty() && entries.back().empty()) entries.pop_back();

@@ -8,9 +8,9 @@
 
 namespace kavexctl {
 
-// A field's value for a person: numbers in decimal, texts in UTF-8 and
-// quoted, IdTypes its entries joined by commas, IpAddress dotted, blocks in
-// hex, times in seconds with the local date and time.
+// A field's value for a person: numbers in decimal, texts in UTF-8 as they
+// are (no quotes), IdTypes its entries joined by commas, IpAddress dotted,
+// blocks in hex, times in seconds with the local date and time.
 std::string SettingsFieldText(const VersionConfigRecord& record, const kavex::settings::VersionField& field);
 // The same as a JSON value.
 std::string SettingsFieldJson(const VersionConfigRecord& record, const kavex::settings::VersionField& field);

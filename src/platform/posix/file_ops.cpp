@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 
 #include "platform/posix/disk_file.h"
@@ -150,9 +151,17 @@ BOOL ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCST
     return TRUE;
 }
 
+// Destructors call this one (a temporary file given up), so memory that
+// runs out while the name is converted fails the call, as the system does,
+// rather than throwing out of a destructor.
 BOOL DeleteFileA(LPCSTR lpFileName) {
     if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::string native = kavex::posix::NativePath(lpFileName);
+    std::string native;
+    try {
+        native = kavex::posix::NativePath(lpFileName);
+    } catch (const std::bad_alloc&) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
     lpFileName = native.c_str();
     struct stat status {};
     if (lstat(lpFileName, &status) != 0) return kavex::posix::FailWithPathError(lpFileName);
