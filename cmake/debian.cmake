@@ -17,7 +17,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "\n"
     "This package holds the shared library, its header, pkg-config and CMake\n"
     "package files, and kavexctl, which reads codes, simulates a reader on a\n"
-    "pseudo-terminal, lists the serial ports and edits the configuration.")
+    "pseudo-terminal, lists the serial ports, monitors a reader's line, and\n"
+    "edits the port configuration and the registration settings.")
 string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)  # "libs" is for packages without programs
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -47,17 +48,26 @@ if(CMAKE_OBJCOPY)
       endforeach()
     endif()")
 endif()
-# Everything a plain install gets, and lintian's overrides, which only the
-# package carries.
+# Everything a plain install gets, and what only the package has: lintian's
+# overrides, and a kavexctl without a run path. A plain install's kavexctl
+# finds the library through $ORIGIN/../lib<...> (tools/CMakeLists.txt), under
+# whatever prefix it is installed; the package's lies in /usr/bin and the
+# library in the system's library directory, where Debian wants programs
+# without a run path (https://wiki.debian.org/RpathIssue). CPack installs
+# this component after the others.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME kavex
         COMPONENT debian EXCLUDE_FROM_ALL)
+if(TARGET kavexctl)
+  install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:kavexctl>\")"
+          COMPONENT debian EXCLUDE_FROM_ALL)
+endif()
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};Kavex;ALL;/" "${PROJECT_BINARY_DIR};Kavex;debian;/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # A package must hold the files where the package puts them: cpack stops
 # when the build was configured for another prefix (kavex.pc is written for
-# the package's prefix, but kavexctl's run path and the library directory
-# are fixed when configuring).
+# the package's prefix, but the library directory, lib/<multiarch> for /usr,
+# is fixed when configuring).
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package/CPackOptions.cmake)
 file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} CONTENT [[
 if(CPACK_GENERATOR STREQUAL "DEB" AND NOT "@CMAKE_INSTALL_PREFIX@" STREQUAL CPACK_PACKAGING_INSTALL_PREFIX)

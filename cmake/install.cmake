@@ -8,6 +8,12 @@
 #   share/bash-completion/completions/kavexctl            the tool
 #   share/doc/kavex/copyright, changelog.gz               what a Debian package carries
 #
+# Inside another project (add_subdirectory) the parent installs the library,
+# the header, the package files, kavexctl and its completion; the changelog,
+# the copyright file and the man page (which need gzip and help2man at build
+# time) are Kavex's own package's, made and installed only when Kavex is the
+# top-level project.
+#
 # (lib is the multiarch directory, lib/x86_64-linux-gnu, for prefix /usr on
 # Debian.) On Windows: bin/Kavex.dll, lib/libkavex.dll.a and the same header
 # and package files.
@@ -49,15 +55,17 @@ install(CODE "
 install(FILES ${PROJECT_BINARY_DIR}/package/kavex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # Debian's copyright file and changelog (native package: changelog.gz).
-set(KAVEX_PACKAGE_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/kavex)
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package/changelog.gz
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/packaging/debian/changelog
-          -DOUTPUT=${PROJECT_BINARY_DIR}/package/changelog.gz -P ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
-  VERBATIM)
-add_custom_target(kavex_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/package/changelog.gz)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_DIR}/package/changelog.gz
-        DESTINATION ${KAVEX_PACKAGE_DOCDIR})
+if(PROJECT_IS_TOP_LEVEL)
+  set(KAVEX_PACKAGE_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/kavex)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+            -DOUTPUT=${PROJECT_BINARY_DIR}/package/changelog.gz -P ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
+    VERBATIM)
+  add_custom_target(kavex_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/package/changelog.gz)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${PROJECT_BINARY_DIR}/package/changelog.gz
+          DESTINATION ${KAVEX_PACKAGE_DOCDIR})
+endif()
 
 if(TARGET kavexctl)
   install(TARGETS kavexctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -70,9 +78,12 @@ if(TARGET kavexctl)
   # The man page, made by help2man from kavexctl's own --help and --version
   # (run on the build machine: not for the Windows builds' kavexctl.exe),
   # with the help of each command (cmake/manpage.cmake).
-  find_program(KAVEX_HELP2MAN help2man)
-  if(CMAKE_CROSSCOMPILING)
-    # kavexctl.exe does not run on the build machine: no man page there.
+  if(PROJECT_IS_TOP_LEVEL)
+    find_program(KAVEX_HELP2MAN help2man)
+  endif()
+  if(CMAKE_CROSSCOMPILING OR NOT PROJECT_IS_TOP_LEVEL)
+    # kavexctl.exe does not run on the build machine: no man page there;
+    # nor inside another project, whose packaging is its own.
   elseif(KAVEX_HELP2MAN)
     set(man ${PROJECT_BINARY_DIR}/man/kavexctl.1.gz)
     add_custom_command(OUTPUT ${man}

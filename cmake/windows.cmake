@@ -78,4 +78,8 @@ else()
                   "is not made, and the release package cannot be built")
 endif()
 
-add_subdirectory(examples/host)
+# The host examples: Kavex's own, and the Windows tests' (kavex_host); not
+# built inside another project unless it builds Kavex's tests.
+if(PROJECT_IS_TOP_LEVEL OR KAVEX_BUILD_TESTS)
+  add_subdirectory(examples/host)
+endif()

@@ -2,15 +2,19 @@
 # The install tier of the test command: Kavex as packagers and host
 # developers get it on Linux.
 #
-#  1. Builds build-install/dev for a temporary prefix and installs it there:
-#     the files, the soname and exports, kavexctl (--version, its library
-#     found through its run path and never one directory up), the man page
+#  1. Builds build-install/dev configured for one prefix and installs it
+#     into another, a temporary one, with `cmake --install --prefix` (as the
+#     README offers): the files, the soname and exports, nothing naming the
+#     configured prefix, kavexctl (--version, its library found through its
+#     run path relative to itself and never one directory up), the man page
 #     and the bash completion.
 #  2. Hosts against that prefix, each reading a code from `kavexctl
 #     simulate`: examples/poll built with pkg-config and with
 #     find_package(Kavex), the ctypes example (examples/python/) with a port
 #     and with the ipportconfig.ini beside a copied interpreter; and a project
-#     that builds Kavex inside itself (tests/install/embed, add_subdirectory).
+#     that builds Kavex inside itself (tests/install/embed, add_subdirectory),
+#     which gets none of Kavex's tests, examples, changelog, man page or
+#     CPack package.
 #  3. Builds build-install/deb as a Debian packager does (prefix /usr, the
 #     flags of dpkg-buildflags), makes the package with `cpack -G DEB` and
 #     checks its contents, its control files and lintian's verdict.
@@ -74,6 +78,9 @@ trap 'rm -rf "$tmp"' EXIT
 trap 'exit 130' INT TERM
 
 prefix=$tmp/prefix
+# The prefix build-install/dev is configured for, which nothing is installed
+# in: the install goes to $prefix with --prefix.
+configured_prefix=$tmp/configured-prefix
 # The simulated readers' COM ports, away from the machine's /etc/kavex.
 export KAVEX_PREFIX=$tmp/kavex-prefix
 mkdir -p "$KAVEX_PREFIX"
@@ -100,13 +107,15 @@ stop_simulators() {
 }
 
 # reads PORT CODE EXPECTED COMMAND...: runs the host against a simulated
-# reader on PORT sending CODE; its output must hold the line EXPECTED.
+# reader on PORT sending CODE; its output must hold the line EXPECTED. The
+# output (both streams) is left in $read_output.
 reads() {
   local port=$1 code=$2 expected=$3 output status
   shift 3
   simulate "$port" "$code"
   output=$(timeout 60 "$@" 2>&1)
   status=$?
+  read_output=$output
   stop_simulators
   echo "$* (exit $status):"
   echo "$output" | sed 's/^/  /'
@@ -115,14 +124,14 @@ reads() {
 }
 
 # ---- 1. install into a temporary prefix ------------------------------------------
-echo "-- Building build-install/dev and installing it into $prefix"
-cmake -S . -B "$work/dev" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX="$prefix" \
+echo "-- Building build-install/dev for $configured_prefix and installing it into $prefix"
+cmake -S . -B "$work/dev" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX="$configured_prefix" \
   -DKAVEX_BUILD_TESTS=OFF -DKAVEX_WERROR=ON >"$logs/dev-configure.log" 2>&1 ||
   cannot_run "CMake could not configure build-install/dev (see $logs/dev-configure.log)"
 cmake --build "$work/dev" -j"$jobs" >"$logs/dev-build.log" 2>&1 ||
   cannot_run "build-install/dev did not build (see $logs/dev-build.log)"
-cmake --install "$work/dev" >"$logs/dev-install.log" 2>&1 ||
-  cannot_run "cmake --install failed (see $logs/dev-install.log)"
+cmake --install "$work/dev" --prefix "$prefix" >"$logs/dev-install.log" 2>&1 ||
+  cannot_run "cmake --install --prefix failed (see $logs/dev-install.log)"
 libdir=$prefix/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$work/dev/CMakeCache.txt")
 
 installed_files() {
@@ -156,6 +165,19 @@ soname_and_exports() {
     fail "the library exports more or less than the eight functions"
 }
 
+# The install works where it was put: kavexctl's run path is relative to
+# its own directory, and no installed file names the prefix configured.
+installed_elsewhere() {
+  local runpath want named
+  [ ! -e "$configured_prefix" ] || fail "something was installed into the configured prefix"
+  runpath=$(readelf -d "$prefix/bin/kavexctl" | sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]/\1/p')
+  want="\$ORIGIN/$(realpath -m --relative-to="$prefix/bin" "$libdir")"
+  echo "kavexctl's run path: $runpath"
+  [ "$runpath" = "$want" ] || fail "expected the run path $want"
+  named=$(grep -rlF "$configured_prefix" "$prefix")
+  [ -z "$named" ] || fail "installed files name the configured prefix $configured_prefix: $named"
+}
+
 kavexctl_version() {
   local said
   said=$("$prefix/bin/kavexctl" --version) || fail "kavexctl --version failed"
@@ -168,11 +190,21 @@ man_page() {
   page=$(gzip -dc "$prefix/share/man/man1/kavexctl.1.gz") || fail "the man page is not gzip"
   grep -q "^\.TH KAVEXCTL \"1\" .* \"kavexctl $version\"" <<<"$page" || fail "no .TH line with kavexctl $version"
   local command
-  for command in demo read simulate ports config; do
+  for command in demo read simulate ports config monitor settings; do
     grep -q "^\.SS \"kavexctl $command\"" <<<"$page" || fail "the man page lacks the help of '$command'"
   done
   grep -q '^\.SH ENVIRONMENT' <<<"$page" || fail "the man page lacks ENVIRONMENT"
-  echo "the man page holds kavexctl $version and the help of every command"
+  local name
+  name=$(sed -n '/^\.SH NAME/{n;p;}' <<<"$page")
+  echo "NAME: $name"
+  if ! grep -q "monitor" <<<"$name" || ! grep -q "settings" <<<"$name"; then
+    fail "the NAME line does not name monitor and settings"
+  fi
+  local file
+  for file in ipportconfig.ini qelversion.cfg; do
+    sed -n '/^\.SH FILES/,/^\.SH /p' <<<"$page" | grep -qxF ".I $file" || fail "FILES does not list $file"
+  done
+  echo "the man page holds kavexctl $version, the help of every command and the files"
 }
 
 # What bash completes for a command line (the word under the cursor last).
@@ -194,20 +226,29 @@ bash_completion() {
     echo "'$*' completes to: $got"
     [ "$got" = "$want" ] || { echo "   expected: $want"; ok=1; }
   }
-  expect_completion "--help --version config demo monitor ports read settings simulate " kavexctl ""
+  expect_completion "--help --version config demo help monitor ports read settings simulate " kavexctl ""
   expect_completion "read " kavexctl re
+  expect_completion "help " kavexctl he
+  expect_completion "config demo monitor ports read settings simulate " kavexctl help ""
+  expect_completion "" kavexctl help read ""
   expect_completion "--config --count --help --length --library " kavexctl read --
   expect_completion "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 " kavexctl read ""
   expect_completion "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 " kavexctl simulate --port ""
   expect_completion "" kavexctl simulate --gap ""
   expect_completion "init set show " kavexctl config ""
-  mkdir -p "$tmp/completion" && touch "$tmp/completion/ipportconfig.ini"
+  expect_completion "init path report set show " kavexctl settings ""
+  expect_completion "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 " kavexctl monitor ""
+  expect_completion "" kavexctl monitor --seconds ""
+  mkdir -p "$tmp/completion" && touch "$tmp/completion/"{ipportconfig.ini,qelversion.cfg,report.txt}
   expect_completion "$tmp/completion/ipportconfig.ini " kavexctl config show --file "$tmp/completion/ip"
+  expect_completion "$tmp/completion/qelversion.cfg " kavexctl settings show --file "$tmp/completion/qe"
+  expect_completion "$tmp/completion/report.txt " kavexctl settings report --out "$tmp/completion/re"
   return $ok
 }
 
 check InstalledFiles installed_files
 check SonameAndExports soname_and_exports
+check InstalledUnderAnotherPrefix installed_elsewhere
 check KavexctlVersion kavexctl_version
 check ManPage man_page
 check BashCompletion bash_completion
@@ -243,9 +284,14 @@ add_subdirectory_consumer() {
   reads COM4 3456789012 "card 3456789012" "$work/embed/host" COM4 1
 }
 
+# The installed kavexctl loads the library installed with it, through its
+# run path ($ORIGIN/../lib...), not one at the prefix it was configured for.
 kavexctl_reads() {
   readelf -d "$prefix/bin/kavexctl" | grep -E 'R(UN)?PATH' || true
   reads COM5 4567890123 4567890123 env -u LD_LIBRARY_PATH "$prefix/bin/kavexctl" read COM5 --count 1
+  local loaded
+  loaded=$(realpath "$libdir/libkavex.so.$version")
+  grep -qF "through $loaded;" <<<"$read_output" || fail "kavexctl did not say it read through $loaded"
 }
 
 python_ctypes_port() {
@@ -312,6 +358,10 @@ package_contents() {
   echo "$control"
   grep -qx "Package: kavex" <<<"$control" || fail "the package is not named kavex"
   grep -qx "Version: $version" <<<"$control" || fail "the package's version is not $version"
+  local command
+  for command in monitor settings; do
+    grep -q "^ .*\b$command" <<<"$control" || fail "the package's description does not mention $command"
+  done
   grep -q "^Depends: .*libc6" <<<"$control" || fail "no dependencies worked out"
   rm -rf "$tmp/control" && dpkg-deb -e "$deb" "$tmp/control"
   grep -qx "libkavex $soversion kavex (>= $version)" "$tmp/control/shlibs" || fail "no shlibs entry"

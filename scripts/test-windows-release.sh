@@ -12,9 +12,17 @@
 #     example built with the README's MinGW command for each word size; the
 #     Python example compiled; the Pascal unit and program compiled by Free
 #     Pascal.
-# That the DLLs, kavexctl.exe and an MSVC-style link against Kavex.lib work
-# under Wine is checked by the windows-32 and windows-64 tiers, on the same
-# files before they are stripped.
+#  4. The stripped programs of the zip run: x86\kavexctl.exe under 32-bit
+#     Wine (a win32 prefix), x64\kavexctl.exe under 64-bit Wine, each with
+#     --version and with a read that loads the Kavex.dll beside it. Both Wine
+#     prefixes are private to this tier (build-win32/release-wine/) and have
+#     no COM ports.
+#  5. Kavex inside a Windows project (tests/install/embed configured with
+#     the MinGW toolchain): no release package, examples or documentation
+#     of Kavex's own come with it.
+# That the DLLs, kavexctl.exe and an MSVC-style link against Kavex.lib read
+# codes under Wine is checked by the windows-32 and windows-64 tiers, on the
+# same files before they are stripped.
 #
 # Results: test-results/windows-release/release-checks.xml.
 set -uo pipefail
@@ -34,7 +42,7 @@ cannot_run() {
 record() { python3 "$root/scripts/lib/results.py" record "$checks" "$@"; }
 
 for tool in cmake python3 i686-w64-mingw32-gcc-posix x86_64-w64-mingw32-gcc-posix i686-w64-mingw32-objdump \
-  x86_64-w64-mingw32-objdump llvm-dlltool fpc; do
+  x86_64-w64-mingw32-objdump llvm-dlltool fpc /usr/lib/wine/wine /usr/lib/wine/wine64 /usr/lib/wine/wineserver; do
   command -v "$tool" >/dev/null || cannot_run "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 
@@ -76,7 +84,17 @@ grep -q '^ok Files$' "$results/contents.log" || grep -q '^FAILED Files' "$result
 
 # ---- 3. the examples, from the unpacked zip -------------------------------------------
 unpacked=$(mktemp -d "${TMPDIR:-/tmp}/kavex-release.XXXXXX")
-trap 'rm -rf "$unpacked"' EXIT
+wine_work=$root/build-win32/release-wine
+cleanup() {
+  # The Wine servers of this tier's prefixes (and with them their programs).
+  local bits
+  for bits in 32 64; do
+    [ ! -d "$wine_work/prefix$bits" ] || WINEPREFIX=$wine_work/prefix$bits /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  done
+  rm -rf "$unpacked"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" "$unpacked"
 cd "$unpacked/Kavex-$version-windows"
 
@@ -112,6 +130,76 @@ if fpc -vw -Sew -FE"$unpacked/pascal" -s examples/pascal/ReadCard.dpr >"$results
 else
   sed 's/^/   /' "$results/pascal.log"
   record fail Release.PascalExampleCompiles "Free Pascal reported errors (see above)"
+fi
+
+# ---- 4. the stripped programs under Wine -------------------------------------------
+wine_of() { if [ "$1" = 32 ]; then wine=/usr/lib/wine/wine; else wine=/usr/lib/wine/wine64; fi; }
+
+# wine_run BITS PROGRAM ARGS...: runs a Windows program under the Wine of
+# BITS (32: /usr/lib/wine/wine, win32 prefix; 64: wine64, win64 prefix) in
+# this tier's prefix of that word size, with Wine's mount manager off, so
+# that the prefix has no COM ports. Output: both streams, without CRs, in
+# $output; exit status in $status.
+wine_run() {
+  local bits=$1 wine arch
+  shift
+  wine_of "$bits"
+  if [ "$bits" = 32 ]; then arch=win32; else arch=win64; fi
+  output=$(env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$wine_work/prefix$bits" WINEARCH=$arch WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=;mountmgr.sys=d" timeout 300 "$wine" "$@" </dev/null 2>&1)
+  status=$?
+  output=${output//$'\r'/}
+}
+
+echo "-- x86\\kavexctl.exe under 32-bit Wine, x64\\kavexctl.exe under 64-bit Wine"
+mkdir -p "$wine_work"
+for pair in 32:x86 64:x64; do
+  bits=${pair%%:*} arch=${pair##*:}
+  ok=1 why=""
+  # Wine's loader itself first: a kernel without 32-bit support cannot run
+  # /usr/lib/wine/wine (nothing passes untested: that is a failure).
+  wine_of "$bits"
+  if ! started=$( (exec "$wine" --version) 2>&1); then
+    if grep -q "Exec format error" <<<"$started"; then
+      ok=0 why="this machine cannot run $bits-bit programs ($wine: Exec format error), so $arch\kavexctl.exe was not run"
+    else
+      ok=0 why="$wine does not start: $(tail -n 1 <<<"$started")"
+    fi
+  else
+    [ -f "$wine_work/prefix$bits/system.reg" ] || echo "   creating the $bits-bit Wine prefix (once, about 10-20 s)"
+    wine_run "$bits" wineboot
+    [ "$status" -eq 0 ] || { ok=0 why="$bits-bit Wine cannot start: $(tail -n 1 <<<"$output")"; }
+  fi
+  if [ $ok = 1 ]; then
+    wine_run "$bits" "$arch/kavexctl.exe" --version
+    echo "   $arch\kavexctl.exe --version (exit $status): $output"
+    [ "$status" -eq 0 ] && [ "$output" = "kavexctl $version" ] ||
+      { ok=0 why="$arch\kavexctl.exe --version did not print 'kavexctl $version'"; }
+    # A read loads the Kavex.dll beside kavexctl.exe and calls its OpenComEx,
+    # which finds no COM2 in this prefix.
+    wine_run "$bits" "$arch/kavexctl.exe" read COM2 --count 1
+    echo "   $arch\kavexctl.exe read COM2 (exit $status):"
+    sed 's/^/     /' <<<"$output"
+    if grep -q "cannot load" <<<"$output"; then
+      [ $ok = 0 ] || why="$arch\kavexctl.exe did not load the Kavex.dll beside it"
+      ok=0
+    elif ! grep -q "cannot open COM2" <<<"$output"; then
+      [ $ok = 0 ] || why="$arch\kavexctl.exe read COM2 did not say that COM2 cannot be opened"
+      ok=0
+    fi
+  fi
+  if [ $ok = 1 ]; then record pass "Release.KavexctlExeRuns$arch"; else echo "   FAILED: $why"; record fail "Release.KavexctlExeRuns$arch" "$why"; fi
+done
+
+# ---- 5. Kavex inside a Windows project --------------------------------------------------
+echo "-- tests/install/embed with the MinGW toolchain: Kavex inside another project"
+embed=$unpacked/embed
+if cmake -S "$root/tests/install/embed" -B "$embed" --toolchain "$root/cmake/toolchains/i686-w64-mingw32.cmake" \
+  -DKAVEX_SOURCE_DIR="$root" >"$results/embed.log" 2>&1; then
+  record pass Release.EmbeddedKavexBringsNoPackaging
+else
+  tail -n 10 "$results/embed.log" | sed 's/^/   /'
+  record fail Release.EmbeddedKavexBringsNoPackaging "$(grep -m 1 -A 1 'CMake Error' "$results/embed.log" | tail -n 1)"
 fi
 
 cd "$root"

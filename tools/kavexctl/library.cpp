@@ -5,11 +5,15 @@
 #include <cstring>
 #include <vector>
 
+#include "config/file_location.h"
+
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
 #include <dlfcn.h>
-#include <unistd.h>
+#include <link.h>
+
+#include <climits>
 #endif
 
 namespace kavexctl {
@@ -65,22 +69,6 @@ std::string LoadedPath(void* library, const std::string& candidate) {
     return path.empty() ? candidate : path;
 }
 
-// Beside kavexctl.exe first, so that a copy put beside a client's program
-// tries that client's DLL; one directory up (the build tree puts
-// kavexctl.exe in tools\); then the system's DLL search path.
-std::vector<std::string> Candidates() {
-    std::vector<std::string> candidates;
-    std::string directory = ModulePath(nullptr);
-    const std::size_t slash = directory.find_last_of("\\/");
-    if (slash != std::string::npos) {
-        directory.erase(slash + 1);
-        candidates.push_back(directory + kLibraryName);
-        candidates.push_back(directory + "..\\" + kLibraryName);
-    }
-    candidates.push_back(kLibraryName);
-    return candidates;
-}
-
 // "file version 1.0.0.0" from the module's version resource, or "".
 std::string FileVersion(const std::string& path) {
     DWORD ignored = 0;
@@ -121,32 +109,41 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 }
 void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
 void CloseLibrary(void* library) { dlclose(library); }
-std::string LoadedPath(void*, const std::string& candidate) {
-    char resolved[4096];
-    if (candidate.find('/') != std::string::npos && realpath(candidate.c_str(), resolved) != nullptr) {
-        return resolved;
+// The file the loader took: the candidate, or for a bare file name the one
+// its search found (beside kavexctl through $ORIGIN, a directory of
+// LD_LIBRARY_PATH...), with links resolved.
+std::string LoadedPath(void* library, const std::string& candidate) {
+    std::string path = candidate;
+    struct link_map* map = nullptr;
+    if (candidate.find('/') == std::string::npos && dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 &&
+        map != nullptr && map->l_name != nullptr && std::strchr(map->l_name, '/') != nullptr) {
+        path = map->l_name;
     }
-    return candidate;
+    char resolved[PATH_MAX];
+    if (path.find('/') != std::string::npos && realpath(path.c_str(), resolved) != nullptr) return resolved;
+    return path;
 }
 std::string FileVersion(const std::string&) { return {}; }
 
-// Beside the executable (a copy in a host program's directory), then the
-// dynamic loader's search: LD_LIBRARY_PATH, kavexctl's run path (the build
-// tree's library directory, or a private prefix's) and the system's
-// library directories.
+#endif
+
+// Beside the executable first, so that a copy put beside a host program
+// (a client's program on Windows) tries that program's library; then the
+// system's search: on Linux the dynamic loader's (LD_LIBRARY_PATH,
+// kavexctl's run path, the system's library directories), on Windows the
+// DLL search path. Never a directory above kavexctl's.
 std::vector<std::string> Candidates() {
+    constexpr std::size_t kPathLimit = 4096;
     std::vector<std::string> candidates;
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length > 0) {
-        std::string directory(self, static_cast<size_t>(length));
-        directory.erase(directory.find_last_of('/') + 1);
-        candidates.push_back(directory + kLibraryName);
+    std::string directory;
+    std::string beside;
+    if (kavex::config::HostExecutableDirectory(kPathLimit, &directory) &&
+        kavex::config::ComposePath(directory, kLibraryName, kPathLimit, &beside)) {
+        candidates.push_back(beside);
     }
     candidates.push_back(kLibraryName);
     return candidates;
 }
-#endif
 
 template <class Function>
 void Resolve(void* library, const char* name, Function* function) {

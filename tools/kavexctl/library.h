@@ -45,9 +45,8 @@ public:
     // Loads the library: the one chosen with --library, else $KAVEX_LIBRARY
     // when set, else (Linux) libkavex.so.1 beside the kavexctl executable,
     // then through the dynamic loader's search (which reads kavexctl's run
-    // path); (Windows) Kavex.dll beside kavexctl.exe, in its parent
-    // directory (the build tree), then on the system's search path. False
-    // with a message for the user in *error.
+    // path); (Windows) Kavex.dll beside kavexctl.exe, then on the system's
+    // search path. False with a message for the user in *error.
     bool Load(std::string* error);
 
     // Loads the library and checks that it has every function named in
@@ -55,7 +54,8 @@ public:
     bool LoadFor(const char* command, std::initializer_list<const char*> needed);
 
     const KavexFunctions& Functions() const { return functions_; }
-    // The file that was loaded, as a full path where the system tells it.
+    // The file that was loaded, as a full path where the system tells it
+    // (on Linux with links resolved: libkavex.so.1.0.0).
     const std::string& Path() const { return path_; }
     // Path(), with the file version of its version resource on Windows
     // (C:\client\Kavex.dll, file version 1.0.0.0), for messages.
