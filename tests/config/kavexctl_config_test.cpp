@@ -2,9 +2,7 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,36 +10,26 @@
 
 #include "config/port_config.h"
 #include "support/config_dir.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
 
-namespace {
+using kavex::test::ToolRun;
 
-struct ToolRun {
-    int exitCode;
-    std::string out;
-};
+namespace {
 
 class KavexctlConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        tool_ = fs::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "kavexctl";
-        if (!fs::exists(tool_)) GTEST_SKIP() << "kavexctl is not built";
+        tool_ = kavex::test::BuiltKavexctl();
+        if (tool_.empty()) GTEST_SKIP() << "kavexctl is not built";
         file_ = directory.ConfigPath();
     }
 
     // Runs kavexctl with `arguments` (stderr joins stdout), after `runner`
     // (a command that runs another, such as timeout) when one is given.
     ToolRun Kavexctl(const std::string& arguments, const std::string& runner = "") const {
-        const std::string command = runner + "'" + tool_.string() + "' " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return {-1, ""};
-        std::string out;
-        std::array<char, 512> chunk;
-        size_t n;
-        while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) out.append(chunk.data(), n);
-        const int status = pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+        return kavex::test::RunTool(tool_, arguments, runner);
     }
 
     kavex::test::ConfigDirectory directory;

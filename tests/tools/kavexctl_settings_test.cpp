@@ -3,9 +3,7 @@
 // and a shared view of its own).
 #ifndef _WIN32
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,38 +13,26 @@
 #include "settings/version_config.h"
 #include "settings/version_fields.h"
 #include "support/settings_env.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
 using kavex::test::ReadBytes;
 using kavex::test::WriteBytes;
 
-namespace {
+using kavex::test::ToolRun;
 
-struct ToolRun {
-    int exitCode;
-    std::string out;
-};
+namespace {
 
 class KavexctlSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        tool_ = fs::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "kavexctl";
-        if (!fs::exists(tool_)) GTEST_SKIP() << "kavexctl is not built";
+        tool_ = kavex::test::BuiltKavexctl();
+        if (tool_.empty()) GTEST_SKIP() << "kavexctl is not built";
         file_ = env.ScratchFile("qelversion.cfg");
     }
 
     // Runs kavexctl with `arguments` (stderr joins stdout).
-    ToolRun Kavexctl(const std::string& arguments) const {
-        const std::string command = "'" + tool_.string() + "' " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return {-1, ""};
-        std::string out;
-        std::array<char, 512> chunk;
-        size_t n;
-        while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) out.append(chunk.data(), n);
-        const int status = pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-    }
+    ToolRun Kavexctl(const std::string& arguments) const { return kavex::test::RunTool(tool_, arguments); }
 
     std::string OnFile() const { return " --file '" + file_ + "'"; }
 
