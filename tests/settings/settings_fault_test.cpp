@@ -118,6 +118,21 @@ protected:
         }
     }
 
+    // After a save that may have failed: a clean run, and the file the new
+    // one when the save succeeded, else the old or the new one.
+    void ExpectSavedOrKept(const FaultRun& run, BOOL saved, const std::string& newImage) const {
+        ExpectCleanRun(run);
+        const std::string image = ReadBytes(path_);
+        if (run.injected == 0) {
+            EXPECT_EQ(saved, TRUE);
+        }
+        if (saved) {
+            EXPECT_TRUE(image == newImage);
+        } else {
+            EXPECT_TRUE(image == oldImage_ || image == newImage);
+        }
+    }
+
     kavex::test::SettingsEnvironment env;
     const std::string path_ = env.ScratchFile("faults.cfg");
     VersionConfigRecord old_{};
@@ -177,16 +192,7 @@ TEST_P(SettingsFaultTest, ASaveLeavesTheOldOrTheNewRecord) {
     };
     sweep.attempt = [&] { saved = config_->Save(path_.c_str()); };
     sweep.check = [&](const FaultRun& run) {
-        ExpectCleanRun(run);
-        const std::string image = ReadBytes(path_);
-        if (run.injected == 0) {
-            EXPECT_EQ(saved, TRUE);
-        }
-        if (saved) {
-            EXPECT_TRUE(image == newImage);
-        } else {
-            EXPECT_TRUE(image == oldImage_ || image == newImage);
-        }
+        ExpectSavedOrKept(run, saved, newImage);
         EXPECT_TRUE(SameRecord(Shared(), changed));  // the record is kept whatever the save did
     };
     EXPECT_GE(Sweep(sweep), 3);
@@ -232,16 +238,7 @@ TEST_P(SettingsFaultTest, ASetterLeavesTheOldOrTheNewRecord) {
     };
     sweep.attempt = [&] { saved = config_->SetNumber743(743); };
     sweep.check = [&](const FaultRun& run) {
-        ExpectCleanRun(run);
-        const std::string image = ReadBytes(path_);
-        if (run.injected == 0) {
-            EXPECT_EQ(saved, TRUE);
-        }
-        if (saved) {
-            EXPECT_TRUE(image == newImage);
-        } else {
-            EXPECT_TRUE(image == oldImage_ || image == newImage);
-        }
+        ExpectSavedOrKept(run, saved, newImage);
         EXPECT_TRUE(SameRecord(Shared(), changed));  // the new value stays in the shared record
     };
     EXPECT_GE(Sweep(sweep), 3);
