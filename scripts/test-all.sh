@@ -15,7 +15,8 @@
 #   asan-ubsan   the native tests built with clang, AddressSanitizer and
 #                UndefinedBehaviorSanitizer (build-asan/), through CTest;
 #                the first finding ends a test and fails it
-#   tsan         the threading tests built with ThreadSanitizer (build-tsan/)
+#   tsan         the threading tests (every test that runs more than one
+#                thread) built with ThreadSanitizer (build-tsan/)
 #   fuzz         each libFuzzer target of tests/fuzz/ replays its seed
 #                corpus and fuzzes for 30 s (KAVEX_FUZZ_SECONDS), one test
 #                case per target (scripts/fuzz.sh)
@@ -32,8 +33,10 @@
 # last line is "Tests: N passed, M failed, K skipped"; the exit status is 0
 # only when nothing failed.
 #
-# The native tier always configures build/ with its tests switched on,
-# whatever an earlier command (the demo, a plain configure) left there.
+# The native tier always configures build/ with its tests, kavexctl and the
+# benchmarks switched on and no sanitizer or fuzzing, whatever an earlier
+# command (the demo, a plain configure) left there; a build/ configured for
+# another machine (a toolchain file, a cross compiler) is started afresh.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -53,9 +56,41 @@ cannot_run() {
   echo "   $1 could not run: $2"
 }
 
+# Why build/ cannot be configured again for this machine: it was set up
+# with a toolchain file or a compiler for another machine (or one that is
+# gone), which a new configure keeps. Prints nothing when it can.
+foreign_build() {
+  local cache=build/CMakeCache.txt toolchain compiler target
+  [ -f "$cache" ] || return 0
+  toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$cache")
+  if [ -n "$toolchain" ]; then echo "configured with the toolchain file $toolchain"; return; fi
+  if grep -qs 'set(CMAKE_CROSSCOMPILING "TRUE")' build/CMakeFiles/*/CMakeSystem.cmake; then
+    echo "configured for cross compiling"; return
+  fi
+  compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$cache")
+  [ -n "$compiler" ] || return 0
+  if ! command -v "$compiler" >/dev/null; then echo "configured with $compiler, which is not installed"; return; fi
+  # The compiler's target, as arch-vendor-os: another machine when the
+  # architecture differs from this one's or the system is not Linux.
+  target=$("$compiler" -dumpmachine 2>/dev/null) || return 0
+  if [ "${target%%-*}" != "$(uname -m)" ] || [[ $target != *linux* ]]; then
+    echo "configured with $compiler, a compiler for $target"
+  fi
+}
+
 tier_native() {
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEX_BUILD_TESTS=ON \
-    -DKAVEX_BUILD_BENCHMARKS=ON -DKAVEX_WERROR=ON -DKAVEX_CHECK_FORMAT=ON || { cannot_run native "CMake could not configure build/"; return 1; }
+  # Every option that decides what is built and how is forced, whatever an
+  # earlier configure (the demo, a plain configure, a sanitizer or fuzz
+  # build) left in build/; a build/ for another machine is started afresh.
+  local foreign
+  foreign=$(foreign_build)
+  if [ -n "$foreign" ]; then
+    echo "   build/ was $foreign: starting build/ afresh"
+    rm -rf build
+  fi
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEX_BUILD_TESTS=ON -DKAVEX_BUILD_TOOLS=ON \
+    -DKAVEX_BUILD_BENCHMARKS=ON -DKAVEX_WERROR=ON -DKAVEX_CHECK_FORMAT=ON -DKAVEX_SANITIZE= \
+    -DKAVEX_BUILD_FUZZERS=OFF || { cannot_run native "CMake could not configure build/"; return 1; }
   cmake --build build -j"$jobs" || { cannot_run native "build/ did not build"; return 1; }
   local ctest_args=()
   # The self-test's switch (tests/selftest/test-command.sh): a native tier
@@ -86,9 +121,20 @@ tier_asan-ubsan() {
     ctest --test-dir build-asan -j"$jobs" --output-on-failure --output-junit "$results/asan-ubsan/ctest.xml"
 }
 
-# The threading tests: those whose names say Thread or Concurrent, and
-# kavexctl's own threads (Ctrl-C ending a read, the demo's reader).
-threading_tests='Thread|Concurrent|CtrlC|Demo'
+# The threading tests: every test in which more than one thread runs.
+#  - the suites built on threads: the handle table's calls racing a close,
+#    the named objects (mutexes owned by threads and processes), the POSIX
+#    layer's I/O service thread (overlapped and event waits, line control,
+#    completion routines, cancelling), the card-code reads that a test plays
+#    or ends from a background thread, the debug log written from threads,
+#    the settings faults (which check the settings lock from another thread);
+#  - kavexctl, whose commands take Ctrl-C on a thread of their own and end a
+#    read by closing the port from it, and whose monitor and demo run threads;
+#  - the loads refused at once, each bounded on a thread of its own;
+#  - any other test whose name says so (Thread, Concurrent, Racing, Cancel).
+threading_suites='HandleTableTest|NamedObjectsTest|WaitsTest|OverlappedCommTest|LineControlTest|SerialAsyncTest'
+threading_suites+='|GetCardCodeTest|GetCardCodeExTest|FilterDigitsTest|DebugLogTest|SettingsFaultTest|KavexctlTest'
+threading_tests="(^|/)($threading_suites)\\.|RefusedAtOnce|Thread|Concurrent|Racing|Cancel|CtrlC|Demo|Monitor"
 tier_tsan() {
   sanitized_build tsan build-tsan thread || return 1
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp \

@@ -13,10 +13,11 @@
 #     kavex_tests.exe one test per process under Wine, through the emulator
 #     wrapper build-winNN/wine-run.
 #  4. Its own checks, which watch the lines from outside Wine: the module
-#     load/unload test, the host example in both of its modes, the
-#     polling example (examples/poll/), which links Kavex.dll through its
-#     import library, kavexctl.exe as a child process (ports, read,
-#     read --config, config, --library), and a host linked MSVC-style
+#     load/unload test (who holds a line comes from the shim's log of
+#     descriptors), the host example in both of its modes, the polling
+#     example (examples/poll/), which links Kavex.dll through its import
+#     library, kavexctl.exe as a child process (ports, read, read --config,
+#     config, --library, monitor, settings), and a host linked MSVC-style
 #     against Kavex.lib (clang-cl, lld-link).
 # Results: JUnit XML in test-results/windows-NN/ (CTest's, and this script's
 # own checks); test-all.sh counts them.
@@ -117,9 +118,11 @@ for n in 1 2 3 4 11 12 13 14; do
 done
 
 # The wrapper's environment for the Wine server too: it must load the shim.
-close_log=$logs/pty-closes.log   # every pty descriptor closed, in order (the shim)
-: >"$close_log"
-export KAVEX_SHIM_CLOSE_LOG=$close_log
+# The shim logs every pseudo-terminal descriptor that a process of this tier
+# gains or gives up, in order (tests/windows/tiocmget_shim.c).
+shim_log=$logs/pty-descriptors.log
+: >"$shim_log"
+export KAVEX_SHIM_LOG=$shim_log
 export WINEDEBUG=-all WINEARCH=win$bits
 /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true   # a server left over from an interrupted run
 [ -f "$WINEPREFIX/system.reg" ] || echo "   creating the Wine prefix (once, about 10-20 s)"
@@ -147,12 +150,40 @@ cd "$build"
 # Sends bytes to a line as a reader would.
 send() { printf '%b' "$2" >"$lines/$1"; }
 
-# The processes other than socat that hold the device behind a link open.
+# Who holds which line, from the shim's log ("open|close PID FD DEVICE",
+# "start PID"; socat does not load the shim) after the mark $1, a line the
+# script wrote there ("# ...") when no program of its own was running.
+# Prints "held DEVICE PID" for each descriptor of a line that a running
+# process holds now, and "released DEVICE" whenever, after the mark $2, the
+# last such descriptor of a line is closed. A process that has ended holds
+# nothing (its descriptors were closed with it, without a line), and what a
+# process held ends when another program starts under its number.
+line_holders() {
+  local pid live=" "
+  for pid in $(awk -v from="$1" '$0 == from { c = 1 } c && $1 == "open" { print $2 }' "$shim_log" | sort -u); do
+    ! kill -0 "$pid" 2>/dev/null || live+="$pid "
+  done
+  awk -v live="$live" -v from="$1" -v mark="${2:-}" '
+    function holds(device,   key) { for (key in held) if (held[key] == device) return 1; return 0 }
+    $0 == from { counting = 1; next }
+    !counting { next }
+    $0 == mark { marked = 1; next }
+    $1 == "start" { for (key in held) if (index(key, $2 " ") == 1) delete held[key]; next }
+    $1 == "open" && index(live, " " $2 " ") { held[$2 " " $3] = $4; next }
+    $1 == "close" && ($2 " " $3) in held {
+      device = held[$2 " " $3]
+      delete held[$2 " " $3]
+      if (marked && !holds(device)) print "released " device
+    }
+    END { for (key in held) { split(key, part, " "); print "held " held[key] " " part[1] } }' "$shim_log"
+}
+
+# The processes that hold the device behind line $2 (a link) open, from the
+# shim's log after the mark $1.
 holders() {
-  local device pid
-  device=$(readlink -f "$1")
-  find /proc/[0-9]*/fd -lname "$device" 2>/dev/null | cut -d/ -f3 | sort -u |
-    while read -r pid; do [[ " ${socat_pids[*]} " == *" $pid "* ]] || echo "$pid"; done
+  local device
+  device=$(readlink -f "$2")
+  line_holders "$1" | awk -v device="$device" '$1 == "held" && $2 == device { print $3 }' | sort -u
 }
 
 # Empties both directions of every reader line: what earlier tests sent and
@@ -217,25 +248,30 @@ check() {
 }
 
 echo "-- Module load and unload (kavex_module_test.exe COM2 COM1)"
+# The shim's log counts from here: no program of this script runs, and the
+# programs of CTest have ended.
+begin="# module load and unload"
+echo "$begin" >>"$shim_log"
 start module kavex_module_test.exe COM2 COM1
 ok=1 why="" seen=""
 if expect "CHECKPOINT loaded" 60; then
-  [ -z "$(holders "$lines/com1")$(holders "$lines/com2")" ] || { ok=0 why="loading the module opened a port"; }
+  [ -z "$(holders "$begin" "$lines/com1")$(holders "$begin" "$lines/com2")" ] ||
+    { ok=0 why="loading the module opened a port"; }
   echo >&"$input"
 else ok=0 why="no checkpoint 'loaded'"; fi
 if [ $ok = 1 ] && expect "CHECKPOINT open" 60; then
-  [ -n "$(holders "$lines/com1")" ] && [ -n "$(holders "$lines/com2")" ] ||
+  [ -n "$(holders "$begin" "$lines/com1")" ] && [ -n "$(holders "$begin" "$lines/com2")" ] ||
     { ok=0 why="the open ports are not held by a Wine process"; }
-  echo "# checkpoint open" >>"$close_log"
+  echo "# checkpoint open" >>"$shim_log"
   echo >&"$input"
 elif [ $ok = 1 ]; then ok=0 why="no checkpoint 'open'"; fi
 if [ $ok = 1 ] && expect "CHECKPOINT unloaded" 60; then
-  [ -z "$(holders "$lines/com1")$(holders "$lines/com2")" ] || { ok=0 why="a port is still held after FreeLibrary"; }
+  [ -z "$(holders "$begin" "$lines/com1")$(holders "$begin" "$lines/com2")" ] ||
+    { ok=0 why="a port is still held after FreeLibrary"; }
   # Destruction runs in the reverse order of construction: g_ComPortEx
   # (COM1, constructed last) is closed before g_ComPort (COM2).
   extended=$(readlink -f "$lines/com1") primary=$(readlink -f "$lines/com2")
-  echo "# checkpoint unloaded" >>"$close_log"
-  order=$(sed -n '/^# checkpoint open$/,/^# checkpoint unloaded$/p' "$close_log" | awk '!seen[$0]++' |
+  order=$(line_holders "$begin" "# checkpoint open" | awk '$1 == "released" { print $2 }' |
     grep -xF -e "$extended" -e "$primary" | tr '\n' ' ')
   if [ "$order" = "$extended $primary " ]; then
     seen="at unload g_ComPortEx (COM1, $extended) closed before g_ComPort (COM2, $primary)"
@@ -297,7 +333,15 @@ finish || { [ $ok = 0 ] || why="the example did not exit with 0 after one code";
 check $ok WindowsTier.LinkedExampleReadsThePrimaryReader "$why"
 
 # ---- kavexctl.exe, a child process like any host ------------------------------------
-kavexctl=tools/kavexctl.exe
+# kavexctl.exe lies beside Kavex.dll (tools/CMakeLists.txt), as it does
+# beside a client's program; a build that keeps it in tools/ works too (the
+# newer of the two is taken). It reads its port configuration beside itself:
+# $kdir/ipportconfig.ini here, ${kwin}ipportconfig.ini to Windows.
+kavexctl=$(ls -t kavexctl.exe tools/kavexctl.exe 2>/dev/null | head -n 1)
+kavexctl=${kavexctl:-kavexctl.exe}
+kdir=$(dirname "$kavexctl")
+if [ "$kdir" = . ]; then kwin=''; else kwin="$kdir\\"; fi
+kwin_pattern=$(printf '%s' "$kwin" | sed 's/\\/\\\\/g')   # for grep: each \ as \\
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' CMakeCache.txt)
 
 # Runs a Windows program to its end with no input; its output (both
@@ -345,10 +389,10 @@ finish || { [ $ok = 0 ] || why="kavexctl read did not exit with 0 after two code
 check $ok KavexctlExe.ReadPrintsTheCodesOfTheExtendedPort "$why"
 
 # The port configuration beside kavexctl.exe, sealed by the independent writer.
-python3 "$root/tests/windows/make_port_config.py" tools/ipportconfig.ini 3 4 0 0 0
+python3 "$root/tests/windows/make_port_config.py" "$kdir/ipportconfig.ini" 3 4 0 0 0
 
 echo "-- kavexctl.exe config show --json: a file of the independent writer"
-run_once kavexctl_config_show "$kavexctl" config show --file 'tools\ipportconfig.ini' --json
+run_once kavexctl_config_show "$kavexctl" config show --file "${kwin}ipportconfig.ini" --json
 ok=1 why=""
 if [ "$status" -ne 0 ]; then ok=0 why="config show exited with $status"
 elif ! seen '  "PrimaryPort": 3,' || ! seen '  "FurtherPorts": \[4, 0, 0, 0\],'; then
@@ -359,7 +403,7 @@ check $ok KavexctlExe.ConfigShowReadsTheIndependentWriter "$why"
 echo "-- kavexctl.exe read --config --count 2: primary reader on COM3, further reader 1 on COM4"
 start kavexctl_read_config "$kavexctl" read --config --count 2
 ok=1 why=""
-if expect "Primary reader on COM3, reader 1 on COM4 (from .*\\\\tools\\\\ipportconfig.ini)." 60 &&
+if expect "Primary reader on COM3, reader 1 on COM4 (from .*\\\\${kwin_pattern}ipportconfig.ini)." 60 &&
    expect "Reading through .*Kavex.dll.*; Ctrl-C stops." 60; then
   send com13 '\x021111122222\r\n'
   expect "primary  1111122222" 30 || { ok=0 why="the primary reader's code was not printed"; }
@@ -370,11 +414,11 @@ finish || { [ $ok = 0 ] || why="kavexctl read --config did not exit with 0 after
 check $ok KavexctlExe.ReadConfigReadsTheConfiguredReaders "$why"
 
 echo "-- kavexctl.exe config set, read back by the independent reader and by read --config"
-run_once kavexctl_config_set "$kavexctl" config set --file 'tools\ipportconfig.ini' PrimaryPort=4 FurtherPorts=0,3,0,0
+run_once kavexctl_config_set "$kavexctl" config set --file "${kwin}ipportconfig.ini" PrimaryPort=4 FurtherPorts=0,3,0,0
 ok=1 why=""
 if [ "$status" -ne 0 ]; then ok=0 why="config set exited with $status"
 else
-  read_back=$(python3 "$root/tests/windows/make_port_config.py" --read tools/ipportconfig.ini 2>&1)
+  read_back=$(python3 "$root/tests/windows/make_port_config.py" --read "$kdir/ipportconfig.ini" 2>&1)
   echo "   independent reader: $read_back"
   if [ "$read_back" != "primary 4 further 0 3 0 0" ]; then ok=0 why="the independent reader found: $read_back"
   else
@@ -388,7 +432,7 @@ else
     finish || { [ $ok = 0 ] || why="kavexctl read --config failed"; ok=0; }
   fi
 fi
-rm -f tools/ipportconfig.ini
+rm -f "$kdir/ipportconfig.ini"
 check $ok KavexctlExe.ConfigSetWritesWhatHostsRead "$why"
 
 echo "-- kavexctl.exe --library: the Kavex.dll of a client's directory, one that is missing, one of the other word size"
@@ -427,28 +471,49 @@ run_once kavexctl_version "$kavexctl" --version
 seen "kavexctl $version" || { ok=0 why="--version did not print kavexctl $version"; }
 check $ok KavexctlExe.LinuxOnlyCommandsSaySo "$why"
 
-echo "-- kavexctl.exe monitor COM2 --seconds 10, a standard reader sending on COM12"
-start kavexctl_monitor "$kavexctl" monitor COM2 --seconds 10
+echo "-- kavexctl.exe monitor COM2 --seconds 20: a standard, an eight-digit and a noisy reader sending on COM12"
+# Each burst is sent once the one before has been judged, so that none runs
+# into the next. The noise is what a reader at a wrong baud rate gives:
+# mostly bytes with the high bit set, no digit, no framing byte, and neither
+# XON nor XOFF (the line has XON/XOFF flow control).
+start kavexctl_monitor "$kavexctl" monitor COM2 --seconds 20
 ok=1 why=""
+standard='02 30 31 32 33 34 35 36 37 38 39 0D 0A' eight='02 32 33 34 35 36 37 38 39 0D 0A'
+noise='55 AA 80 7E 41 C3 9F E5'
 if expect "Monitoring COM2 at 1200 baud.*" 60; then
   send com12 '\x020123456789\r\n'
-  expect ".*a standard reader.*" 30 || { ok=0 why="no verdict of a standard reader"; }
+  expect '-- 13 bytes: 0x02, 10 digits, CR LF: a standard reader' 30 || { ok=0 why="no verdict of a standard reader"; }
+  if [ $ok = 1 ]; then
+    send com12 '\x0223456789\r\n'
+    expect '-- 11 bytes: 8 digits: use `kavexctl read --length 8`' 30 ||
+      { ok=0 why="no verdict of an eight-digit reader"; }
+  fi
+  if [ $ok = 1 ]; then
+    send com12 "$(printf '\\x%s' $noise)"
+    expect '-- 8 bytes: bytes that are not digits: wrong baud rate or another kind of reader?' 30 ||
+      { ok=0 why="no verdict of noise"; }
+  fi
 else ok=0 why="monitor did not open COM2"; fi
 finish || { [ $ok = 0 ] || why="monitor did not exit with 0 after its seconds"; ok=0; }
-check $ok KavexctlExe.MonitorJudgesAStandardReader "$why"
+# The hex column of the byte lines ("     48 ms  02  STX"), every byte in order.
+shown=$(tr -d '\r' <"$output" | awk '/^ *[0-9]+ ms  [0-9A-F][0-9A-F]( |$)/ { printf "%s ", $3 }')
+if [ $ok = 1 ] && [ "$shown" != "$standard $eight $noise " ]; then
+  ok=0 why="the bytes shown, in order: ${shown:-none} (expected $standard $eight $noise)"
+fi
+check $ok KavexctlExe.MonitorShowsTheBytesAndJudgesEachKindOfReader "$why"
 
 echo "-- kavexctl.exe settings init and show --json on a file of its own"
-run_once kavexctl_settings_init "$kavexctl" settings init --file 'tools\qelversion-test.cfg'
+run_once kavexctl_settings_init "$kavexctl" settings init --file "${kwin}qelversion-test.cfg"
 ok=1 why=""
 if [ "$status" -ne 0 ]; then ok=0 why="settings init exited with $status"
 else
-  run_once kavexctl_settings_show "$kavexctl" settings show --file 'tools\qelversion-test.cfg' --json
+  run_once kavexctl_settings_show "$kavexctl" settings show --file "${kwin}qelversion-test.cfg" --json
   if [ "$status" -ne 0 ]; then ok=0 why="settings show exited with $status"
   elif ! seen '  "VersionNumber": 29,' || ! seen '  "IpPort": 8998,'; then
     ok=0 why="the defaults and fill-ins are not shown"
   fi
 fi
-rm -f tools/qelversion-test.cfg
+rm -f "$kdir/qelversion-test.cfg"
 check $ok KavexctlExe.SettingsInitAndShow "$why"
 
 # ---- a host linked MSVC-style against Kavex.lib --------------------------------------

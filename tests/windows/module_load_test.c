@@ -11,11 +11,13 @@
  *
  * Who holds a device can only be seen from outside Wine, so at each
  * checkpoint the program prints "CHECKPOINT <name>" and waits for a line on
- * its input; scripts/test-windows.sh checks the pseudo-terminals then (and,
- * from the close order at unload, that g_ComPortEx is destroyed before
- * g_ComPort: the reverse of their construction order). With its input at
- * end of file the program runs straight through. Prints PASS and exits 0
- * when every check made here held.
+ * its input; scripts/test-windows.sh then reads who holds the
+ * pseudo-terminals from the TIOCMGET shim's log of descriptors opened and
+ * closed (tests/windows/tiocmget_shim.c), and, from the order in which the
+ * ports are let go at unload, checks that g_ComPortEx is destroyed before
+ * g_ComPort: the reverse of their construction order. With its input at end
+ * of file the program runs straight through. Prints PASS and exits 0 when
+ * every check made here held.
  */
 #include <windows.h>
 
