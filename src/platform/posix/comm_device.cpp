@@ -189,11 +189,12 @@ BOOL CommDevice::Purge(DWORD flags) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     AbortQueued(flags & (PURGE_TXABORT | PURGE_RXABORT));
-    if (flags & PURGE_TXCLEAR) {
-        // Cleared first: a write made meanwhile sets it again.
+    if ((flags & PURGE_TXCLEAR) && outputSincePurge_.exchange(false)) {
+        // Cleared first: a write made meanwhile sets them again.
         outputSent_ = false;
         if (tcflush(fd_, TCOFLUSH) != 0) {
             outputSent_ = true;
+            outputSincePurge_ = true;
             return FailWithErrno();
         }
     }
@@ -235,7 +236,8 @@ BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* status) {
         int queued = 0;
         if (ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) status->cbInQue = static_cast<DWORD>(queued);
         queued = 0;
-        if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) status->cbOutQue = static_cast<DWORD>(queued);
+        if (outputSincePurge_.load() && ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0)
+            status->cbOutQue = static_cast<DWORD>(queued);
     }
     return TRUE;
 }

@@ -171,6 +171,11 @@ private:
     // A byte was written since the output was last drained or purged:
     // FlushFileBuffers has something to wait for.
     std::atomic<bool> outputSent_{false};
+    // A byte was written since the output was last purged: only then can the
+    // output queue hold anything (the device is held exclusively), so a
+    // purge or a queue count of a port that never wrote, such as a card
+    // reader's, asks the device nothing.
+    std::atomic<bool> outputSincePurge_{false};
     DWORD inQueueSize_ = 0;
     DWORD outQueueSize_ = 0;
     LineErrorCounts errorCounts_;

@@ -82,6 +82,7 @@ CommDevice::Step CommDevice::WriteStep(TransferProgress& write, std::int64_t* wa
         if (put > 0) {
             write.transferred += static_cast<DWORD>(put);
             outputSent_ = true;
+            outputSincePurge_ = true;
             events_.NoteSent();
             continue;
         }
@@ -245,6 +246,7 @@ DWORD CommDevice::SendImmediateLocked() {
     if (put == 1) {
         immediateChar_.reset();
         outputSent_ = true;
+        outputSincePurge_ = true;
         events_.NoteSent();
         return 0;
     }
