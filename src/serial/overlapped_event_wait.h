@@ -5,6 +5,9 @@
 // may be long after the call that started it, so both must outlive it. This
 // object keeps them on the heap and ends the wait before it lets them go:
 //  - Cancel ends it through CancelPendingIo and returns once it has ended.
+//    A system whose serial driver does not end an event wait on CancelIo
+//    (Wine's does not) gets the event mask set again, which ends a pending
+//    wait with no events, as SetCommMask is documented to do.
 //    When it cannot be cancelled (no "CancelIo": ERROR_CALL_NOT_IMPLEMENTED),
 //    it closes the port, which ends every transfer on it, waits for that
 //    end, and only then lets the error go on.
@@ -34,6 +37,8 @@ namespace kavex::serial {
 class OverlappedEventWait {
 public:
     static constexpr long kEndLimitMs = 5000;
+    // How long a cancelled wait is given before its mask is set again.
+    static constexpr long kCancelLimitMs = 200;
 
     OverlappedEventWait(CSerialPort& port, HANDLE event) : port_(port), event_(event) {}
     ~OverlappedEventWait() {
@@ -80,7 +85,11 @@ public:
             CloseAndAwaitEnd();
             throw;
         }
-        if (AwaitEnd()) {
+        if (!AwaitEnd(kCancelLimitMs)) {
+            DWORD mask = 0;
+            if (GetCommMask(port_.m_hPort, &mask)) SetCommMask(port_.m_hPort, mask);
+        }
+        if (AwaitEnd(kEndLimitMs)) {
             pending_ = false;
         } else {
             CloseAndAwaitEnd();
@@ -108,10 +117,10 @@ private:
                GetLastError() != ERROR_IO_INCOMPLETE;
     }
 
-    // Waits up to kEndLimitMs for the end; false when it has not come.
-    bool AwaitEnd() const {
+    // Waits up to `limitMs` for the end; false when it has not come.
+    bool AwaitEnd(long limitMs) const {
         using Clock = std::chrono::steady_clock;
-        const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kEndLimitMs);
+        const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(limitMs);
         for (;;) {
             if (HasEnded()) return true;
             // Cleared, then looked at again: an end that came in between is
@@ -128,7 +137,7 @@ private:
     void CloseAndAwaitEnd() noexcept {
         port_.Close();
         // Never ended: its storage is left to it for good.
-        if (!AwaitEnd()) static_cast<void>(transfer_.release());
+        if (!AwaitEnd(kEndLimitMs)) static_cast<void>(transfer_.release());
         pending_ = false;
     }
 
