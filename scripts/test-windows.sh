@@ -84,8 +84,7 @@ if grep -q "Exec format error" <<<"$started"; then
   why="this machine's kernel runs no 32-bit programs ($wine: Exec format error)"
   [ "${KAVEX_REQUIRE_32BIT:-0}" = 1 ] && cannot_run "$why, and KAVEX_REQUIRE_32BIT=1"
   echo "-- $why: the export table only; the programs under 32-bit Wine are skipped"
-  objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "$build/CMakeCache.txt")
-  if python3 tests/windows/check_exports.py --objdump "$objdump" --header include/kavex.h \
+  if python3 tests/windows/check_exports.py --objdump "$triplet-objdump" --header include/kavex.h \
     --def src/reader/kavex.def "$build/Kavex.dll" "$build/libkavex.dll.a"; then
     record pass KavexDllExports
   else
@@ -170,7 +169,7 @@ fi
 
 # ---- 3. CTest ---------------------------------------------------------------------
 echo "-- CTest in build-win$bits: the export table, then kavex_tests.exe under Wine"
-ctest --test-dir "$build" --output-on-failure --output-junit "$results/ctest.xml" ${KAVEX_WINE_FILTER:+-R "$KAVEX_WINE_FILTER"}
+KAVEX_WINE_RETRY_SILENT=1 ctest --test-dir "$build" --output-on-failure --output-junit "$results/ctest.xml" ${KAVEX_WINE_FILTER:+-R "$KAVEX_WINE_FILTER"}
 
 # ---- 4. this script's own checks ----------------------------------------------------
 cd "$build"
