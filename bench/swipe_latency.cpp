@@ -12,7 +12,7 @@
 //   waiting  GetCardCodeEx(code, 10), called before the swipe
 // and the medians and 95th percentiles are printed against the floor's.
 //
-//   kavex_swipe_latency [--swipes N] [--seed S]
+//   kavex_swipe_latency [--swipes N] [--phases S]
 #include <poll.h>
 #include <time.h>
 #include <unistd.h>
@@ -147,7 +147,7 @@ void WaitingSwipe(const kavex::bench::Line& line, std::mt19937& random, Latencie
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavex_swipe_latency [--swipes N] [--seed S]\n");
+    std::fprintf(stderr, "usage: kavex_swipe_latency [--swipes N] [--phases S]\n");
     return 2;
 }
 
@@ -155,12 +155,12 @@ int Usage() {
 
 int main(int argc, char** argv) {
     int swipes = 40;
-    unsigned seed = 16;
+    unsigned phases = 16;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--swipes") == 0 && k + 1 < argc) {
             swipes = std::atoi(argv[++k]);
-        } else if (std::strcmp(argv[k], "--seed") == 0 && k + 1 < argc) {
-            seed = static_cast<unsigned>(std::strtoul(argv[++k], nullptr, 10));
+        } else if (std::strcmp(argv[k], "--phases") == 0 && k + 1 < argc) {
+            phases = static_cast<unsigned>(std::strtoul(argv[++k], nullptr, 10));
         } else {
             return Usage();
         }
@@ -178,10 +178,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::mt19937 random(seed);
+    std::mt19937 random(phases);
     Latencies floor, polling, waiting;
-    std::printf("%d swipes each, 1200 baud, the code %.1f ms on the wire (seed %u)\n", swipes, kCodeWireMs,
-                seed);
+    std::printf("%d swipes each, 1200 baud, the code %.1f ms on the wire (phases %u)\n", swipes, kCodeWireMs,
+                phases);
     for (int k = 0; k < swipes; ++k) {
         // Interleaved, the order turning from swipe to swipe.
         for (int turn = 0; turn < 3; ++turn) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz/ (clang, ASan and UBSan, in
-# build-fuzz/) and runs each of them: first its seed corpus is replayed,
-# then it fuzzes for a bounded time, starting from the seeds and from what
+# build-fuzz/) and runs each of them: first its starting corpus is replayed,
+# then it fuzzes for a bounded time, starting from that corpus and from what
 # earlier runs found (build-fuzz/corpus/<target>/, kept between runs).
 #
 #   scripts/fuzz.sh [--seconds N] [--results FILE] [-- LIBFUZZER-OPTION...] [TARGET...]
@@ -15,7 +15,7 @@
 #   after --         libFuzzer options for the fuzzing (e.g. -fork=2: two fuzzing
 #                   processes; -dict=FILE)
 #
-# A target fails when replaying a seed or fuzzing ends in a crash, a
+# A target fails when replaying the starting corpus or fuzzing ends in a crash, a
 # sanitizer report, a leak, a time-out or a failed check; the input that did
 # it is saved as build-fuzz/artifacts/<target>/crash-* (replay it with
 # build-fuzz/tests/fuzz/<target> FILE). The exit status is 0 only when every
@@ -59,22 +59,22 @@ common=(-timeout=10 -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1)
 status=0
 for target in "${targets[@]}"; do
   program=$build/tests/fuzz/$target
-  seeds=$root/tests/fuzz/corpus/$target
+  starters=$root/tests/fuzz/corpus/$target
   corpus=$build/corpus/$target
   artifacts=$build/artifacts/$target
   log=$build/logs/$target.log
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
-  if [ ! -x "$program" ] || [ ! -d "$seeds" ]; then
-    echo "   $target: no such target or no seed corpus (tests/fuzz/corpus/$target/)"
-    record fail "Fuzz.$target" "no such target or no seed corpus"
+  if [ ! -x "$program" ] || [ ! -d "$starters" ]; then
+    echo "   $target: no such target or no starting corpus (tests/fuzz/corpus/$target/)"
+    record fail "Fuzz.$target" "no such target or no starting corpus"
     status=1
     continue
   fi
   why=""
-  if ! "$program" "${common[@]}" -runs=0 -artifact_prefix="$artifacts/" "$seeds" >"$log" 2>&1; then
-    why="replaying the seed corpus failed"
+  if ! "$program" "${common[@]}" -runs=0 -artifact_prefix="$artifacts/" "$starters" >"$log" 2>&1; then
+    why="replaying the starting corpus failed"
   elif ! echo "== fuzzing" >>"$log" || ! "$program" "${common[@]}" -max_total_time="$seconds" -artifact_prefix="$artifacts/" "${extra[@]}" \
-      "$corpus" "$seeds" >>"$log" 2>&1; then
+      "$corpus" "$starters" >>"$log" 2>&1; then
     why="fuzzing found a failure"
   fi
   # Executions of the fuzzing: its closing line, or in fork mode the last

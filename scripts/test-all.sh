@@ -17,7 +17,7 @@
 #                the first finding ends a test and fails it
 #   tsan         the threading tests (every test that runs more than one
 #                thread) built with ThreadSanitizer (build-tsan/)
-#   fuzz         each libFuzzer target of tests/fuzz/ replays its seed
+#   fuzz         each libFuzzer target of tests/fuzz/ replays its starting
 #                corpus and fuzzes for 30 s (KAVEX_FUZZ_SECONDS), one test
 #                case per target (scripts/fuzz.sh)
 #   self-test    this command itself: in a copy of the tree, the demo first,

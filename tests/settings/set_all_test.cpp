@@ -152,9 +152,9 @@ void StoreLittleEndian(unsigned char* bytes, std::size_t width, std::uint32_t va
     for (std::size_t k = 0; k < width; ++k) bytes[k] = static_cast<unsigned char>(value >> (8 * k));
 }
 
-std::string Letters(std::size_t length, int seed) {
+std::string Letters(std::size_t length, int first) {
     std::string text;
-    for (std::size_t k = 0; k < length; ++k) text += static_cast<char>('a' + (seed + k) % 26);
+    for (std::size_t k = 0; k < length; ++k) text += static_cast<char>('a' + (first + k) % 26);
     return text;
 }
 
