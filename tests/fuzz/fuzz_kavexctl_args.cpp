@@ -211,17 +211,11 @@ void Parse(FuzzInput& input) {
     std::vector<char*> argv = Argv(arguments);
 
     kavexctl::ParsedArgs parsed;
-    // ParseArgs takes an initializer list; the fuzzed table is handed over
-    // through the widest one, with unused entries named so that no
-    // argument can match them.
-    const kavexctl::OptionSpec none{"\x01unused", false};
-    auto spec = [&](std::size_t k) { return k < specs.size() ? specs[k] : none; };
-    const bool ok = kavexctl::ParseArgs(
-        "fuzz", static_cast<int>(arguments.size()), argv.data(),
-        {spec(0), spec(1), spec(2), spec(3), spec(4), spec(5), spec(6), spec(7)}, &parsed);
+    const bool ok =
+        kavexctl::ParseArgs("fuzz", static_cast<int>(arguments.size()), argv.data(), specs, &parsed);
     if (!ok) return;
     for (const auto& value : parsed.values) {
-        bool known = value.first == none.name;
+        bool known = false;
         for (const auto& option : specs) known = known || value.first == option.name;
         KAVEX_FUZZ_CHECK(known);
     }

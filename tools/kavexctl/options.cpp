@@ -9,7 +9,7 @@
 namespace kavexctl {
 
 namespace {
-constexpr int kFirstLongOption = 256;  // getopt_long's answer for spec k is this + k
+constexpr int kFirstLongOption = 256;  // getopt_long's answer for option k is this + k
 }
 
 std::string ParsedArgs::Value(const char* name, const std::string& fallback) const {
@@ -25,9 +25,9 @@ bool ParseArgs(const char* command, int argc, char** argv, std::initializer_list
 bool ParseArgs(const char* command, int argc, char** argv, const std::vector<OptionSpec>& specs,
                ParsedArgs* out) {
     std::vector<option> table;
-    for (const OptionSpec& spec : specs) {
+    for (const OptionSpec& accepted : specs) {
         const int index = static_cast<int>(table.size());
-        table.push_back({spec.name, spec.takesValue ? required_argument : no_argument, nullptr,
+        table.push_back({accepted.name, accepted.takesValue ? required_argument : no_argument, nullptr,
                          kFirstLongOption + index});
     }
     table.push_back({"help", no_argument, nullptr, 'h'});
@@ -43,8 +43,8 @@ bool ParseArgs(const char* command, int argc, char** argv, const std::vector<Opt
         if (given == 'h') {
             out->help = true;
         } else if (given >= kFirstLongOption) {
-            const option& spec = table[static_cast<std::size_t>(given - kFirstLongOption)];
-            out->values[spec.name] = optarg != nullptr ? optarg : "";
+            const option& matched = table[static_cast<std::size_t>(given - kFirstLongOption)];
+            out->values[matched.name] = optarg != nullptr ? optarg : "";
         } else if (given == ':') {
             std::fprintf(stderr, "kavexctl %s: %s needs a value\n", command, argv[optind - 1]);
             return false;
